@@ -1,0 +1,44 @@
+#include "plugin/entry_points.h"
+
+#include "plugin/actions.h"
+
+namespace {
+const wchar_t* const DisplayName = L"Kalvix Quad ORVANE";
+const wchar_t* const Author = L"Pellacor";
+const wchar_t* const Description =
+    L"ORVANE PRECISION: Maximum spectral purity tone generator with 4 independent channels.";
+}  // namespace
+
+extern "C" std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t, char** nameCell, char** authorCell,
+                                                 char** descriptionCell) {
+  char* name = MakeHostText(DisplayName);
+  char* author = MakeHostText(Author);
+  char* description = MakeHostText(Description);
+  if (nameCell != nullptr) *nameCell = name;
+  if (authorCell != nullptr) *authorCell = author;
+  if (descriptionCell != nullptr) *descriptionCell = description;
+  return 0;
+}
+
+extern "C" std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc registerAction,
+                                                     std::int32_t hostContext, GetVariableProc getVariable,
+                                                     SetVariableProc setVariable) {
+  HostCallbacks.RegisterActionFn = registerAction;
+  HostCallbacks.HostContext = hostContext;
+  HostCallbacks.GetVariableFn = getVariable;
+  HostCallbacks.SetVariableFn = setVariable;
+  for (const ActionRow& row : ActionTable) {
+    char* description = MakeHostText(row.description);
+    char* name = MakeHostText(row.name);
+    registerAction(row.id, name, description, row.paramFlag, -1, row.paramFlag);
+  }
+  return 0;
+}
+
+extern "C" std::int32_t KQ_STDCALL _nbExecAction(ActionId actionId, const char* const* paramCell) {
+  return ExecuteAction(actionId, paramCell);
+}
+
+extern "C" std::int32_t KQ_STDCALL _nbEditAction() { return 1; }
+
+extern "C" std::int32_t KQ_STDCALL _nbMessage(std::int32_t, std::int32_t) { return 0; }
