@@ -1,0 +1,5 @@
+#include "output/run_control.h"
+
+void StartPlayback() {}
+
+std::int32_t StopPlayback() { return 0; }
