@@ -75,7 +75,7 @@ LoadedPlugin Boundary::plugin;
 std::int32_t __cdecl CallerCleans(std::int32_t a, std::int32_t b) { return a + b; }
 
 TEST(StackCheck, SeesACallerCleanedFunction) {
-  CheckedResult r = CallChecked(reinterpret_cast<FARPROC>(&CallerCleans), {2, 3});
+  CheckedResult r = CallChecked(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CallerCleans)), {2, 3});
   EXPECT_EQ(r.value, 5);
   EXPECT_EQ(r.espDelta, -8);
 }
