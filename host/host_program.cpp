@@ -1,0 +1,264 @@
+#include "host/host_program.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+using RegisterActionProc = std::int32_t(__stdcall*)(std::int32_t id, const char* name, const char* description,
+                                                    std::int32_t paramFlag, std::int32_t fifth, std::int32_t sixth);
+using GetVariableProc = const char*(__stdcall*)(const char* name);
+using SetVariableProc = std::int32_t(__stdcall*)(const char* name, const char* value);
+using InitPlugInProc = std::int32_t(__stdcall*)(std::int32_t unused, char** nameCell, char** authorCell,
+                                                char** descriptionCell);
+using RegisterPlugInProc = std::int32_t(__stdcall*)(RegisterActionProc registerAction, std::int32_t context,
+                                                    GetVariableProc getVariable, SetVariableProc setVariable);
+using ExecActionProc = std::int32_t(__stdcall*)(std::int32_t id, const char* const* paramCell);
+
+constexpr const char* DefaultPluginName = "KalvixQuad_ORVANE_PRECISION.dll";
+constexpr const char* StartActionName = "Kalvix_Start";
+constexpr const char* StopActionName = "Kalvix_Stop";
+constexpr std::int32_t HostContextValue = 0x4b51;  // any value: the plug-in keeps it unread
+
+struct Action {
+  std::int32_t id;
+  std::string name;
+  std::string description;
+  std::int32_t paramFlag;
+};
+
+// The host's one process-wide record; the plug-in's callbacks reach it
+// directly, on the host's own thread.
+struct HostRecord {
+  std::vector<Action> actions;
+  std::map<std::string, std::string> variables;
+  // Every block the plug-in hands over belongs to the host. They are kept
+  // here and freed once, after the plug-in is unloaded.
+  std::vector<const char*> blocks;
+  bool showPublished = false;
+} Host;
+
+std::string TextOf(const char* block) {
+  if (block != nullptr) Host.blocks.push_back(block);
+  return block != nullptr ? std::string(block) : std::string();
+}
+
+std::int32_t __stdcall HostRegisterAction(std::int32_t id, const char* name, const char* description,
+                                          std::int32_t paramFlag, std::int32_t, std::int32_t) {
+  std::string nameText = TextOf(name);
+  std::string descriptionText = TextOf(description);
+  if (nameText.empty()) return 0;
+  for (Action& a : Host.actions) {
+    if (a.name == nameText) {  // registered again: the newest registration counts
+      a = Action{id, nameText, descriptionText, paramFlag};
+      return 1;
+    }
+  }
+  Host.actions.push_back(Action{id, nameText, descriptionText, paramFlag});
+  return 1;
+}
+
+// Unknown variables answer 0. The answer stays valid until the variable is set again.
+const char* __stdcall HostGetVariable(const char* name) {
+  std::string nameText = TextOf(name);
+  auto it = Host.variables.find(nameText);
+  return it != Host.variables.end() ? it->second.c_str() : nullptr;
+}
+
+std::int32_t __stdcall HostSetVariable(const char* name, const char* value) {
+  std::string nameText = TextOf(name);
+  std::string valueText = TextOf(value);
+  if (Host.showPublished) {
+    std::printf("published %s = %s\n", nameText.c_str(), valueText.c_str());
+    std::fflush(stdout);
+  }
+  Host.variables[nameText] = valueText;
+  return 1;
+}
+
+const Action* FindActionByName(const std::string& name) {
+  for (const Action& a : Host.actions) {
+    if (a.name == name) return &a;
+  }
+  return nullptr;
+}
+
+std::string DefaultPluginPath() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return DefaultPluginName;
+    if (length < path.size()) {
+      std::string self(path.data(), length);
+      std::size_t slash = self.find_last_of("\\/");
+      return slash == std::string::npos ? DefaultPluginName : self.substr(0, slash + 1) + DefaultPluginName;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void ReportError(const HostOptions& options, int line, const std::string& message) {
+  std::fflush(stdout);
+  if (line > 0) {
+    std::fprintf(stderr, "%s:%d: error: %s\n", options.scriptSource.c_str(), line, message.c_str());
+  } else {
+    std::fprintf(stderr, "kqhost: error: %s\n", message.c_str());
+  }
+}
+
+void PrintVariable(const std::string& name) {
+  auto it = Host.variables.find(name);
+  if (it == Host.variables.end()) {
+    std::printf("%s is not set\n", name.c_str());
+  } else {
+    std::printf("%s = %s\n", name.c_str(), it->second.c_str());
+  }
+}
+
+void PrintActions() {
+  for (const Action& a : Host.actions) {
+    std::printf("%d %s%s - %s\n", a.id, a.name.c_str(), a.paramFlag != 0 ? " <parameter>" : "",
+                a.description.c_str());
+  }
+}
+
+// Runs one checked command; returns false with message on a failure.
+bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std::string& message) {
+  switch (c.kind) {
+    case CommandKind::Nothing:
+      return true;
+    case CommandKind::SetVariable:
+      Host.variables[c.name] = c.text;
+      return true;
+    case CommandKind::Wait:
+      std::fflush(stdout);
+      Sleep(c.millis);
+      return true;
+    case CommandKind::Print:
+      if (c.name.empty()) {
+        if (Host.variables.empty()) std::printf("(no variables)\n");
+        for (const auto& v : Host.variables) std::printf("%s = %s\n", v.first.c_str(), v.second.c_str());
+      } else {
+        PrintVariable(c.name);
+      }
+      return true;
+    case CommandKind::ListActions:
+      PrintActions();
+      return true;
+    case CommandKind::Action: {
+      const Action* action = FindActionByName(c.name);
+      if (action == nullptr) {  // checked before running; kept for safety
+        message = "unknown action or command '" + c.name + "'";
+        return false;
+      }
+      const char* parameter = c.text.c_str();
+      std::int32_t handled = exec(action->id, c.hasText ? &parameter : nullptr);
+      if (action->name == StartActionName) playing = true;
+      if (action->name == StopActionName) playing = false;
+      if (handled == 0) {
+        message = "the plug-in did not handle action '" + c.name + "'";
+        return false;
+      }
+      return true;
+    }
+  }
+  return true;
+}
+
+// A well-behaved host stops the tone generator before it unloads the plug-in.
+void StopIfPlaying(ExecActionProc exec, bool playing) {
+  if (!playing) return;
+  const Action* stop = FindActionByName(StopActionName);
+  if (stop == nullptr) return;
+  std::printf("stopping playback (%s)\n", StopActionName);
+  std::fflush(stdout);
+  exec(stop->id, nullptr);
+}
+
+void Unload(HMODULE module) {
+  FreeLibrary(module);
+  for (const char* block : Host.blocks) GlobalFree(const_cast<char*>(block));
+  Host.blocks.clear();
+}
+
+}  // namespace
+
+int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLines) {
+  Host.showPublished = options.showPublished;
+
+  // Check the syntax first: a malformed script loads nothing.
+  std::vector<ScriptCommand> commands;
+  bool syntaxOk = true;
+  for (std::size_t i = 0; i < scriptLines.size(); ++i) {
+    ScriptCommand command;
+    std::string error;
+    int lineNumber = static_cast<int>(i + 1);
+    if (!ParseScriptLine(scriptLines[i], lineNumber, command, error)) {
+      ReportError(options, lineNumber, error);
+      syntaxOk = false;
+    } else if (command.kind != CommandKind::Nothing) {
+      commands.push_back(command);
+    }
+  }
+  if (!syntaxOk) return ExitScriptError;
+
+  std::string path = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    ReportError(options, 0, "cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
+    return ExitLoadError;
+  }
+  auto init = reinterpret_cast<InitPlugInProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbInitPlugIn")));
+  auto registerPlugIn =
+      reinterpret_cast<RegisterPlugInProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbRegisterPlugIn")));
+  auto exec = reinterpret_cast<ExecActionProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbExecAction")));
+  if (init == nullptr || registerPlugIn == nullptr || exec == nullptr) {
+    ReportError(options, 0, "'" + path + "' is not a plug-in of this interface (entry points missing)");
+    Unload(module);
+    return ExitLoadError;
+  }
+
+  char* name = nullptr;
+  char* author = nullptr;
+  char* description = nullptr;
+  init(0, &name, &author, &description);
+  std::printf("Plug-in: %s\nAuthor: %s\nDescription: %s\n", TextOf(name).c_str(), TextOf(author).c_str(),
+              TextOf(description).c_str());
+  registerPlugIn(&HostRegisterAction, HostContextValue, &HostGetVariable, &HostSetVariable);
+
+  // Every action must exist, and a setting action needs its parameter.
+  bool namesOk = true;
+  for (const ScriptCommand& c : commands) {
+    if (c.kind != CommandKind::Action) continue;
+    const Action* action = FindActionByName(c.name);
+    if (action == nullptr) {
+      ReportError(options, c.line, "unknown action or command '" + c.name + "'");
+      namesOk = false;
+    } else if (action->paramFlag != 0 && !c.hasText) {
+      ReportError(options, c.line, "action '" + c.name + "' needs a parameter");
+      namesOk = false;
+    }
+  }
+
+  int status = ExitOk;
+  bool playing = false;
+  if (!namesOk) {
+    status = ExitScriptError;
+  } else {
+    for (const ScriptCommand& c : commands) {
+      std::string message;
+      if (!RunCommand(exec, c, playing, message)) {
+        ReportError(options, c.line, message);
+        status = ExitScriptError;
+        break;
+      }
+    }
+  }
+  std::fflush(stdout);
+  StopIfPlaying(exec, playing);
+  Unload(module);
+  return status;
+}

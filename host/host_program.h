@@ -1,0 +1,25 @@
+// The host side of the plug-in interface: loads a plug-in DLL, keeps its
+// registered actions and the host's variables, and runs a checked script.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/script.h"
+
+struct HostOptions {
+  std::string pluginPath;      // empty: KalvixQuad_ORVANE_PRECISION.dll beside the program
+  std::string scriptSource;    // shown in messages: the file name or "<stdin>"
+  bool showPublished = false;  // print every variable the plug-in publishes, as it arrives
+};
+
+// Exit statuses of the host program.
+constexpr int ExitOk = 0;
+constexpr int ExitScriptError = 1;
+constexpr int ExitLoadError = 2;
+
+// Loads the plug-in, prints its identity, registers its actions, checks every
+// line of the script against them and then runs it. Stops a started tone
+// generator and unloads the plug-in before returning. Messages go to stdout,
+// errors to stderr as "<source>:<line>: error: ...". Returns an exit status.
+int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLines);

@@ -1,0 +1,50 @@
+// kqhost: runs a script of actions against a plug-in DLL of this interface.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/host_program.h"
+
+namespace {
+
+bool ReadLines(std::istream& in, std::vector<std::string>& lines) {
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return !in.bad();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Loads a tone generator plug-in DLL and runs a script of its actions."};
+  HostOptions options;
+  std::string scriptPath = "-";
+  app.add_option("script", scriptPath, "Script file to run; - or nothing reads standard input");
+  app.add_option("--plugin", options.pluginPath,
+                 "Plug-in DLL to load (default: KalvixQuad_ORVANE_PRECISION.dll beside kqhost)");
+  app.add_flag("-p,--show-published", options.showPublished,
+               "Print every variable the plug-in publishes, as \"published Name = value\", as it arrives");
+  app.footer(ScriptSyntaxHelp);
+  CLI11_PARSE(app, argc, argv);
+
+  std::vector<std::string> lines;
+  if (scriptPath == "-") {
+    options.scriptSource = "<stdin>";
+    if (!ReadLines(std::cin, lines)) {
+      std::fprintf(stderr, "kqhost: error: cannot read the script from standard input\n");
+      return ExitLoadError;
+    }
+  } else {
+    options.scriptSource = scriptPath;
+    std::ifstream file(scriptPath, std::ios::binary);
+    if (!file || !ReadLines(file, lines)) {
+      std::fprintf(stderr, "kqhost: error: cannot read script '%s'\n", scriptPath.c_str());
+      return ExitLoadError;
+    }
+  }
+  return RunHost(options, lines);
+}
