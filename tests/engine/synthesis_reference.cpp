@@ -1,0 +1,67 @@
+#include "tests/engine/synthesis_reference.h"
+
+#include <cmath>
+
+#include "engine/generator_state.h"
+
+void ApplySettings(const ToneSettings& s) {
+  GeneratorStateRecord& g = GeneratorState;
+  LoadDefaults();
+  std::atomic<double>* freq[4] = {&g.Gen1FreqLeft, &g.Gen1FreqRight, &g.Gen2FreqLeft, &g.Gen2FreqRight};
+  std::atomic<double>* vol[4] = {&g.Gen1VolumeLeft, &g.Gen1VolumeRight, &g.Gen2VolumeLeft, &g.Gen2VolumeRight};
+  std::atomic<std::int64_t>* cnt[4] = {&g.Gen1CounterLeft, &g.Gen1CounterRight, &g.Gen2CounterLeft,
+                                       &g.Gen2CounterRight};
+  for (int ch = 0; ch < 4; ++ch) {
+    Store(*freq[ch], s.freq[ch]);
+    Store(*vol[ch], s.volume[ch]);
+    Store(*cnt[ch], s.counter[ch]);
+  }
+  Store(g.Gen1MasterVolume, s.master[0]);
+  Store(g.Gen2MasterVolume, s.master[1]);
+  Store(g.Gen1Muted, s.muted[0]);
+  Store(g.Gen2Muted, s.muted[1]);
+}
+
+std::vector<std::int16_t> ReferenceWords(const ToneSettings& s, int frames) {
+  const double two_pi = 6.28318530717959;
+  const double rate = 44100.0;
+  std::vector<std::int16_t> words;
+  std::int64_t counter[4] = {s.counter[0], s.counter[1], s.counter[2], s.counter[3]};
+  for (int i = 0; i < frames; ++i) {
+    double value[4];
+    for (int ch = 0; ch < 4; ++ch) {
+      const int gen = ch / 2;
+      if (s.muted[gen] != 0) {
+        value[ch] = 0.0;
+        continue;
+      }
+      const double gain = s.volume[ch] * s.master[gen];
+      const double n = static_cast<double>(counter[ch]);
+      const double t = ((two_pi * s.freq[ch]) * n) / rate;
+      const double p = std::fmod(t, two_pi);
+      const double sine = static_cast<double>(std::sin(static_cast<long double>(p)));
+      double v = sine * gain;
+      counter[ch] += 1;
+      if (v > 1.0) v = 1.0;
+      if (!(v >= -1.0)) v = -1.0;
+      value[ch] = v;
+    }
+    const double left = (value[0] + value[2]) * 0.2;
+    const double right = (value[1] + value[3]) * 0.2;
+    words.push_back(static_cast<std::int16_t>(static_cast<std::int32_t>(left * 32767.0)));
+    words.push_back(static_cast<std::int16_t>(static_cast<std::int32_t>(right * 32767.0)));
+  }
+  return words;
+}
+
+std::uint64_t HashWords(const std::vector<std::int16_t>& words) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (std::int16_t w : words) {
+    const auto u = static_cast<std::uint16_t>(w);
+    for (unsigned b : {u & 0xffu, static_cast<unsigned>(u >> 8)}) {
+      h ^= b;
+      h *= 0x100000001b3ull;
+    }
+  }
+  return h;
+}
