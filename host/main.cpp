@@ -21,6 +21,8 @@ bool ReadLines(std::istream& in, std::vector<std::string>& lines) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Loads a tone generator plug-in DLL and runs a script of its actions."};
+  // Unix-style paths (as under Wine) start with '/': they are never options.
+  app.allow_windows_style_options(false);
   HostOptions options;
   std::string scriptPath = "-";
   app.add_option("script", scriptPath, "Script file to run; - or nothing reads standard input");
