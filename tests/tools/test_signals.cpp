@@ -1,0 +1,66 @@
+#include "test_signals.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include <gtest/gtest.h>
+
+std::vector<std::int16_t> SynthesiseSide(const TestSignal& signal, int side) {
+  std::vector<std::int16_t> out(static_cast<std::size_t>(signal.Frames));
+  std::mt19937 rng(1234u + static_cast<unsigned>(side));
+  std::uniform_real_distribution<double> u(-0.5, 0.5);
+  std::size_t span = 0;
+  for (std::int64_t n = 0; n < signal.Frames; ++n) {
+    while (span + 1 < signal.Spans.size() && signal.Spans[span + 1].From <= n) ++span;
+    const std::vector<TestTone>& tones = side == 0 ? signal.Spans[span].Left : signal.Spans[span].Right;
+    double v = 0.0;
+    for (const TestTone& t : tones)
+      v += 32767.0 * std::pow(10.0, t.Dbfs / 20.0) *
+           std::sin(2.0 * M_PI * t.Hz * static_cast<double>(n) / signal.Rate + t.Phase);
+    if (signal.Dither) v += u(rng) + u(rng);
+    out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(std::clamp(std::round(v), -32768.0, 32767.0));
+  }
+  return out;
+}
+
+std::string TempPath(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / ("kq-tools-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
+
+std::string WriteTestWav(const TestSignal& signal, const std::string& name) {
+  const std::vector<std::int16_t> left = SynthesiseSide(signal, 0), right = SynthesiseSide(signal, 1);
+  std::vector<short> frames(left.size() * 2);
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    frames[2 * i] = left[i];
+    frames[2 * i + 1] = right[i];
+  }
+  const std::string path = TempPath(name);
+  SF_INFO info{};
+  info.samplerate = static_cast<int>(signal.Rate);
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (f != nullptr) {
+    sf_writef_short(f, frames.data(), static_cast<sf_count_t>(left.size()));
+    sf_close(f);
+  }
+  return path;
+}
+
+namespace {
+// Removes this process's temporary folder once all tests have run.
+struct TempFolderCleanup : ::testing::Environment {
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::temp_directory_path() / ("kq-tools-test-" + std::to_string(getpid())), ec);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kCleanup = ::testing::AddGlobalTestEnvironment(new TempFolderCleanup);
+}  // namespace

@@ -1,0 +1,37 @@
+// Known test recordings: sums of sines at given levels, written with
+// libsndfile as 16-bit stereo WAVs like the generator's output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TestTone {
+  double Hz;
+  double Dbfs;            // 0 dBFS = sine of peak 32767
+  double Phase = 0.0;     // radians at frame 0
+};
+
+// One side from frame `from` on; tones' phases run from frame 0, so a change
+// keeps each frequency's phase as the generator does.
+struct TestSpan {
+  std::int64_t From;
+  std::vector<TestTone> Left;
+  std::vector<TestTone> Right;
+};
+
+struct TestSignal {
+  std::int64_t Frames = 3 * 44100;
+  std::vector<TestSpan> Spans;   // ascending From, first From 0
+  bool Dither = true;            // TPDF dither of +-1 word before rounding
+  double Rate = 44100.0;
+};
+
+// Samples of one side (0 left, 1 right), rounded and clipped to 16 bits.
+std::vector<std::int16_t> SynthesiseSide(const TestSignal& signal, int side);
+
+// A fresh file name in the test's temporary folder.
+std::string TempPath(const std::string& name);
+
+// Writes the signal as a 16-bit stereo WAV; answers the path.
+std::string WriteTestWav(const TestSignal& signal, const std::string& name);

@@ -1,0 +1,127 @@
+// Spectrum analysis of the generator's recorded output: a 16-bit stereo WAV
+// with up to two sine tones per side, changing at the moments a script set
+// new tones.
+//
+// Level convention, used everywhere in the tool: a component's level is
+// 20*log10(A / 32767) dBFS, where A is its peak amplitude in 16-bit words, so
+// 0 dBFS is a full-scale sine of peak 32767 (one generator channel at full
+// gain peaks at 6553 words, -14.0 dBFS).
+//
+// How a segment is measured:
+//  - its samples (mean removed) are weighted with a 7-term Blackman-Harris
+//    window, whose side lobes (about -180 dB) stay below the 16-bit noise
+//    floor, and transformed with 2x zero padding;
+//  - the noise floor is the mean noise power per bin, estimated as the median
+//    bin power divided by ln 2 (exact for noise-only bins);
+//  - detection rule: a local spectral maximum is a component when its
+//    sine-equivalent level is at least `threshold_db` (20 dB) above that noise
+//    floor and above `floor_dbfs` (-130 dBFS), and it lies at least eight bins
+//    away from 0 Hz and from half the sample rate;
+//  - each component's frequency is the maximum of the windowed spectrum found
+//    by Newton steps on the continuous transform, and its level is read there,
+//    where the window's gain is known exactly;
+//  - tones are the strongest components, at most `max_tones`, except that a
+//    component lying on a harmonic or a 2nd/3rd-order intermodulation product
+//    of stronger tones and at least 9 dB below them is a spur; every other
+//    component is a spur;
+//  - SFDR is the strongest tone's level minus the strongest other spectral
+//    content (a spur, or else the highest noise bin outside the components'
+//    main lobes);
+//  - THD+N is the power left after a least-squares fit of the tones (and DC)
+//    relative to the fitted tones' power.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Whole file as read; frames interleave nothing: one vector per side.
+struct WavRecording {
+  double SampleRate = 0.0;
+  std::vector<std::int16_t> Left;
+  std::vector<std::int16_t> Right;
+};
+
+struct AnalysisSettings {
+  double ThresholdDb = 20.0;     // detection margin over the noise floor per bin
+  double FloorDbfs = -130.0;     // nothing quieter is a component
+  int MaxTones = 2;              // tones per side (two generators mix per side)
+  double ToneRangeDb = 0.0;      // when > 0, components further below the strongest are spurs
+  int MaxSpursListed = 8;        // spurs reported per side (all count for SFDR)
+  double ChangeDb = 1.0;         // level step that starts a new segment
+  double ChangeHz = 0.5;         // frequency step that starts a new segment
+  int FrameLength = 4096;        // short-time spectra for change detection (frames)
+};
+
+struct SpectralComponent {
+  double FrequencyHz = 0.0;
+  double LevelDbfs = 0.0;
+};
+
+struct SideReport {
+  std::vector<SpectralComponent> Tones;   // strongest first
+  std::vector<SpectralComponent> Spurs;   // strongest first, at most MaxSpursListed
+  bool HasSfdr = false;
+  double SfdrDb = 0.0;
+  bool HasThdN = false;
+  double ThdNDb = 0.0;
+  int PeakWord = 0;                       // largest magnitude, 0..32768
+  int MinWord = 0;
+  int MaxWord = 0;
+  double NoiseFloorDbfs = 0.0;            // sine-equivalent level of the mean noise per bin
+};
+
+// Frames [Start, End) of the recording.
+struct SegmentSpan {
+  std::int64_t Start = 0;
+  std::int64_t End = 0;
+};
+
+struct SegmentReport {
+  SegmentSpan Span;
+  SideReport Side[2];                     // 0 left, 1 right
+};
+
+struct AnalysisReport {
+  std::string FileName;
+  double SampleRate = 0.0;
+  std::int64_t Frames = 0;
+  std::vector<SegmentReport> Segments;
+};
+
+// Reads a 16-bit PCM stereo file with libsndfile into `out`. Answers true on
+// success; on failure answers false with a one-line reason in `error` and
+// leaves `out` empty. Any thread, no shared state.
+bool ReadWavRecording(const std::string& path, WavRecording& out, std::string& error);
+
+// Measures one side of one stretch of samples (`count` words at `rate` Hz).
+// Answers the report; an empty or silent stretch gives no tone and no
+// SFDR/THD+N. Any thread except concurrently with another FFTW planner user.
+SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate,
+                       const AnalysisSettings& settings);
+
+// Splits the recording where either side's tone content changes (a tone
+// appears, vanishes, or moves by more than ChangeHz or ChangeDb) and places
+// each boundary on the sample where the two neighbouring tone models meet.
+// Answers at least one span covering the whole recording when it is not empty.
+std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisSettings& settings);
+
+// Parses "START:END" in seconds into frames of `wav`. Answers false with a
+// reason for bad syntax, negative or non-finite times, END not after START, or
+// a span beyond the recording's end.
+bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentSpan& out,
+                      std::string& error);
+
+// Analyses both sides of every span (automatic detection when `spans` is
+// empty). Same threading rule as AnalyseSide.
+AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& fileName,
+                                std::vector<SegmentSpan> spans, const AnalysisSettings& settings);
+
+// Spectrum of one stretch for drawing: pairs of frequency (Hz) and
+// sine-equivalent level (dBFS), reduced to the maximum per log-spaced band.
+struct SpectrumCurve {
+  std::vector<double> FrequencyHz;
+  std::vector<double> LevelDbfs;
+};
+SpectrumCurve ComputeSpectrumCurve(const std::int16_t* samples, std::int64_t count, double rate,
+                                   int bands);
