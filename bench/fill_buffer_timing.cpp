@@ -1,30 +1,58 @@
 // FillBuffer throughput in the Windows build: times 2048-frame calls with
 // QueryPerformanceCounter, counters near 0 and near 1e9, and prints frames
-// per second. Run under Wine by scripts/bench.
+// per second; also the cost of the runtime's fmod next to ours. Run under
+// Wine by scripts/bench.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "bench/bench_settings.h"
+#include "engine/exact_remainder.h"
 #include "engine/fill_buffer.h"
 
 namespace {
+
+double Seconds(const LARGE_INTEGER& a, const LARGE_INTEGER& b) {
+  LARGE_INTEGER freq;
+  QueryPerformanceFrequency(&freq);
+  return static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(freq.QuadPart);
+}
 
 // Frames per second over `calls` calls starting at counter `start`.
 double Measure(std::int64_t start, int calls) {
   ApplyBenchSettings();
   std::vector<unsigned char> buffer(4 * kBenchFrames);
-  LARGE_INTEGER freq, t0, t1;
-  QueryPerformanceFrequency(&freq);
+  LARGE_INTEGER t0, t1;
   QueryPerformanceCounter(&t0);
   for (int i = 0; i < calls; ++i) {
     if ((i & 1023) == 0) SetBenchCounters(start);
     FillBuffer(buffer.data(), kBenchFrames);
   }
   QueryPerformanceCounter(&t1);
-  const double seconds = static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart);
-  return static_cast<double>(calls) * kBenchFrames / seconds;
+  return static_cast<double>(calls) * kBenchFrames / Seconds(t0, t1);
+}
+
+// Nanoseconds per remainder by the period for the runtime's fmod and for
+// ours, on phase arguments of a 445 Hz tone near a count of 1e9.
+void CompareRemainders() {
+  const double two_pi = 6.28318530717959;
+  std::vector<double> args(1 << 20);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    args[i] = ((two_pi * 445.0) * (1e9 + static_cast<double>(i))) / 44100.0;
+  }
+  const RemainderDivisor d = PrepareDivisor(two_pi);
+  LARGE_INTEGER t0, t1, t2;
+  double acc = 0.0;
+  QueryPerformanceCounter(&t0);
+  for (double t : args) acc += std::fmod(t, two_pi);
+  QueryPerformanceCounter(&t1);
+  for (double t : args) acc -= FastRemainder(d, t);
+  QueryPerformanceCounter(&t2);
+  const double n = static_cast<double>(args.size());
+  std::printf("wine remainder by TwoPi: runtime fmod %.1f ns, FastRemainder %.1f ns per call (check %g)\n",
+              Seconds(t0, t1) / n * 1e9, Seconds(t1, t2) / n * 1e9, acc);
 }
 
 }  // namespace
@@ -35,5 +63,6 @@ int main() {
     const double fps = Measure(start, 3000);
     std::printf("wine FillBuffer counters near %lld: %.0f frames/s (%.1fx real time)\n", start, fps, fps / 44100.0);
   }
+  CompareRemainders();
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -56,6 +57,11 @@ TEST(FillBufferConcurrency, SettingsChangeWhileBuffersAreFilled) {
   EXPECT_EQ(Load(s.Gen1CounterLeft), Load(s.Gen1CounterRight));
   EXPECT_EQ(Load(s.Gen2CounterLeft), Load(s.Gen2CounterRight));
   EXPECT_EQ(Load(s.Gen1CounterLeft) % 2048, 0);
+  // Both generators sounded in some of the buffers.
+  EXPECT_GT(Load(s.Gen1CounterLeft), 0);
+  EXPECT_GT(Load(s.Gen2CounterLeft), 0);
+  std::printf("host stores: %lld, frames made: %lld and %lld\n", static_cast<long long>(stores.load()),
+              static_cast<long long>(Load(s.Gen1CounterLeft)), static_cast<long long>(Load(s.Gen2CounterLeft)));
 }
 
 }  // namespace
