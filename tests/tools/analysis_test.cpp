@@ -129,6 +129,27 @@ TEST(ToneMeasurement, ClippedToneHasLargeThdNAndFullScalePeak) {
   EXPECT_LT(right.ThdNDb, -80.0);
 }
 
+TEST(ToneMeasurement, TruncatedQuietTonesKeepTheirQuantisationErrorAsSpurs) {
+  // The generator's own conversion: gain 0.001 * mix 0.2 * 32767 peaks at
+  // 6.55 words (-74 dBFS), truncated toward zero; its error lies on the
+  // tone's harmonics and must not pass for a second tone.
+  const double quiet = 20.0 * std::log10(0.001 * 0.2), full = 20.0 * std::log10(0.2);
+  TestSignal s;
+  s.Truncate = true;
+  s.Spans = {{0, {{440.0, quiet}}, {{1000.0, full}, {440.0, quiet}}}};
+  const AnalysisReport r = AnalyseSignal(s, "truncated.wav");
+  ASSERT_EQ(r.Segments.size(), 1u);
+  const SideReport& left = r.Segments[0].Side[0];
+  ASSERT_EQ(left.Tones.size(), 1u);
+  EXPECT_NEAR(left.Tones[0].FrequencyHz, 440.0, 0.01);
+  EXPECT_NEAR(left.Tones[0].LevelDbfs, quiet, 1.5);  // truncation takes up to about a word off the peak
+  EXPECT_EQ(left.PeakWord, 6);
+  const SideReport& right = r.Segments[0].Side[1];
+  ASSERT_EQ(right.Tones.size(), 2u);
+  EXPECT_NEAR(right.Tones[0].FrequencyHz, 1000.0, 0.01);
+  EXPECT_NEAR(right.Tones[1].FrequencyHz, 440.0, 0.01);
+}
+
 struct ChangeCase {
   const char* Name;
   std::vector<TestSpan> Spans;

@@ -22,8 +22,9 @@ std::vector<std::int16_t> SynthesiseSide(const TestSignal& signal, int side) {
     for (const TestTone& t : tones)
       v += 32767.0 * std::pow(10.0, t.Dbfs / 20.0) *
            std::sin(2.0 * M_PI * t.Hz * static_cast<double>(n) / signal.Rate + t.Phase);
-    if (signal.Dither) v += u(rng) + u(rng);
-    out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(std::clamp(std::round(v), -32768.0, 32767.0));
+    if (signal.Dither && !signal.Truncate) v += u(rng) + u(rng);
+    const double word = signal.Truncate ? std::trunc(v) : std::round(v);
+    out[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(std::clamp(word, -32768.0, 32767.0));
   }
   return out;
 }

@@ -24,6 +24,7 @@ struct TestSignal {
   std::int64_t Frames = 3 * 44100;
   std::vector<TestSpan> Spans;   // ascending From, first From 0
   bool Dither = true;            // TPDF dither of +-1 word before rounding
+  bool Truncate = false;         // toward zero and without dither, as the generator converts
   double Rate = 44100.0;
 };
 
