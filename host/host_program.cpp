@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -180,6 +181,9 @@ void StopIfPlaying(ExecActionProc exec, bool playing) {
 
 void Unload(HMODULE module) {
   FreeLibrary(module);
+  // A block handed over twice is still freed once.
+  std::sort(Host.blocks.begin(), Host.blocks.end());
+  Host.blocks.erase(std::unique(Host.blocks.begin(), Host.blocks.end()), Host.blocks.end());
   for (const char* block : Host.blocks) GlobalFree(const_cast<char*>(block));
   Host.blocks.clear();
 }
