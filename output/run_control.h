@@ -2,7 +2,28 @@
 // host's thread, one call at a time.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+
+struct RunControlRecord {
+  // 1 from a start that created the worker until the next stop; a worker
+  // that fails on its own leaves it at 1 (the Stalled state).
+  std::int32_t running;
+  std::int32_t workerThread;  // the worker's registry number; 0 when none
+};
+
+extern RunControlRecord RunControl;
+
+// Manual-reset event, signalled while no worker exists and by every worker as
+// the very last thing it does, once it has left the module's code. Created by
+// the load sequence; null if the system refused, and then nothing starts.
+extern HANDLE WorkerDoneEvent;
+
+// The routine of every worker thread: runs the playback until the stream is
+// reset and emptied, signals WorkerDoneEvent, then closes the device and ends
+// the thread without returning into the module. Exit code 0.
+DWORD WINAPI WorkerThreadEntry(LPVOID parameter);
 
 // Resets the counters and creates the one worker unless playback is running.
 void StartPlayback();
