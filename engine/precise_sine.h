@@ -3,7 +3,8 @@
 // error stays below one unit in the last place of the result.
 //
 // Method: Cody-Waite reduction by pi/2 in up to three stages (each adding 33
-// bits of pi/2, taken only when cancellation calls for it), then minimax
+// bits of pi/2, taken only when cancellation calls for it) up to about 1.6e6,
+// Payne-Hanek reduction with 2/pi to 1280 bits beyond; then minimax
 // polynomials for sin and cos on [-pi/4, pi/4] that take the reduced
 // argument as a head and a tail.
 #pragma once
@@ -65,16 +66,15 @@ inline double CosKernel(double x, double y) {
 // close to a multiple of pi/2 that the first stage leaves too few bits.
 void RefineReduction(double x, double n, double& head, double& tail);
 
-// Sine for arguments beyond ReductionLimit, NaN and infinities.
+// Sine for arguments beyond ReductionLimit (Payne-Hanek), NaN and infinities.
 double WideSine(double x);
 
 }  // namespace precise_sine_detail
 
-// sin(x) for any double x (radians), error below one ulp. Arguments with
-// |x| <= 0x1.921fb5p+20 (about 1.6e6) are reduced exactly enough; NaN and
-// infinities give NaN; larger finite arguments give NaN too, a defined result
-// the synthesis never asks for (its arguments lie within one period). Pure
-// arithmetic, any thread.
+// sin(x) for any double x (radians), error below one ulp; NaN and infinities
+// give NaN. The synthesis' arguments lie within one period and take the
+// inline path; beyond about 1.6e6 a slower out-of-line reduction runs. Pure
+// arithmetic, no allocation, any thread.
 inline double PreciseSine(double x) {
   using namespace precise_sine_detail;
   const double ax = std::fabs(x);

@@ -45,6 +45,31 @@ std::vector<double> HardArguments() {
   return args;
 }
 
+// Arguments beyond the Cody-Waite range, up to the largest double: random
+// ones of every exponent, the double known to come closest to a multiple of
+// pi/2 (6381956970095103 * 2^797) and its neighbours, and both sides of the
+// switch between the two reductions.
+std::vector<double> WideArguments(std::size_t count) {
+  std::mt19937_64 gen(1074);
+  std::vector<double> args;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t exponent = 1043 + gen() % (2046 - 1043 + 1);  // 2^20 .. 2^1023
+    const std::uint64_t bits = (exponent << 52) | (gen() >> 12) | ((i & 1) ? 0x8000000000000000ull : 0);
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    args.push_back(x);
+  }
+  for (double centre : {std::ldexp(6381956970095103.0, 797), 0x1.921fb5p+20, 0x1.fffffffffffffp+1023}) {
+    double x = centre;
+    for (int i = 0; i < 50; ++i) x = std::nextafter(x, 0.0);
+    for (int i = 0; i < 100 && std::isfinite(x); ++i, x = std::nextafter(x, 2 * centre)) {
+      args.push_back(x);
+      args.push_back(-x);
+    }
+  }
+  return args;
+}
+
 // Uniform arguments in [-TwoPi, TwoPi] from a fixed seed, built from raw
 // generator words so every platform sees the same sequence.
 std::vector<double> UniformArguments(std::size_t count) {
@@ -57,7 +82,7 @@ std::vector<double> UniformArguments(std::size_t count) {
 TEST(PreciseSine, SpecialArguments) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  for (double x : {nan, inf, -inf, 1e7, -3e300}) {
+  for (double x : {nan, -nan, inf, -inf}) {
     EXPECT_TRUE(std::isnan(PreciseSine(x))) << x;
   }
   // Zero keeps its sign; tiny arguments are their own sine.
@@ -96,6 +121,7 @@ TEST(PreciseSine, ErrorBelowOneUlpAgainstLongDouble) {
   };
   check(HardArguments());
   check(UniformArguments(3000000));
+  check(WideArguments(200000));
   RecordProperty("max_ulp_error", std::to_string(worst));
   std::printf("max error %.4f ulp at %a\n", worst, worst_at);
   EXPECT_LT(worst, 1.0) << "at " << std::hexfloat << worst_at;
@@ -105,12 +131,14 @@ TEST(PreciseSine, ErrorBelowOneUlpAgainstLongDouble) {
 // The bits every build must give: this pins the native results (checked
 // above against the reference) so that the Windows build can prove it
 // computes the very same values.
-constexpr std::uint64_t kSineBitsHash = 8957248958371272603ull;
+constexpr std::uint64_t kSineBitsHash = 1133512117417599697ull;
 
 TEST(PreciseSine, SameBitsOnEveryBuild) {
   std::vector<double> args = HardArguments();
   const auto uniform = UniformArguments(200000);
   args.insert(args.end(), uniform.begin(), uniform.end());
+  const auto wide = WideArguments(20000);
+  args.insert(args.end(), wide.begin(), wide.end());
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (double x : args) {
     h ^= Bits(PreciseSine(x));
