@@ -90,8 +90,9 @@ std::int32_t FillBuffer(void* buffer, std::int32_t frames) {
 
   auto* out = static_cast<unsigned char*>(buffer);
   double values[4][kBlockFrames];
-  for (std::int32_t start = 0; start < frames; start += kBlockFrames) {
-    const int len = frames - start < kBlockFrames ? static_cast<int>(frames - start) : kBlockFrames;
+  // `start + len` never passes `frames`, so the index cannot overflow.
+  for (std::int32_t start = 0, len = 0; start < frames; start += len) {
+    len = frames - start < kBlockFrames ? frames - start : kBlockFrames;
     for (int ch = 0; ch < 4; ++ch) ChannelBlock(plan[ch], start, len, rate, period, values[ch]);
     for (int i = 0; i < len; ++i) {
       const double left = (values[0][i] + values[2][i]) * 0.2;
