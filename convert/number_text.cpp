@@ -79,7 +79,7 @@ bool IsScanSpace(char16_t c) {
 
 bool IsNanTagChar(char16_t c) {
   const char16_t lower = LowerAscii(c);
-  return (lower >= u'a' && lower <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
+  return (lower >= u'a' && lower <= u'z') || DigitValue(c) >= 0 || c == u'_';
 }
 
 // True when the whole text equals word, ignoring the case of ASCII letters.
@@ -295,7 +295,9 @@ double ScanNumber(const char16_t* p) {
     negative = *p == u'-';
     ++p;
   }
-  if (p[0] == u'0' && LowerAscii(p[1]) == u'x') {
+  // A digit of any block may be written wherever an ASCII one may, the zero
+  // of the hexadecimal prefix included.
+  if (DigitValue(p[0]) == 0 && LowerAscii(p[1]) == u'x') {
     return ScanHex(p + 2, negative);
   }
   const char16_t lower = LowerAscii(*p);

@@ -11,7 +11,8 @@
 // scan in the "C" locale. nullptr, or a text holding no complete number,
 // gives 0.0. Never fails. Leading white space is U+0009-U+000D, U+0020,
 // U+0085, U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029, U+202F, U+205F and
-// U+3000; every NaN it returns has the bit pattern FFF8000000000000.
+// U+3000. Digits of the Unicode decimal blocks count wherever ASCII digits
+// do. Every NaN it returns has the bit pattern FFF8000000000000.
 double ParseNumber(const char16_t* text);
 
 // Prints value with exactly `decimals` digits after the point, from the

@@ -147,10 +147,12 @@ TEST(ParseNumber, UnicodeDigitBlocks) {
     // Integer part, fraction and exponent: 9876.5e-1 and -1.25E2.
     const std::u16string a = {d(9), d(8), d(7), d(6), u'.', d(5), u'e', u'-', d(1)};
     const std::u16string b = {u'-', d(1), u'.', d(2), d(5), u'E', d(2)};
-    // Hexadecimal digits and binary exponent: 0x10p3 = 128.
-    const std::u16string c = {u'0', u'x', d(1), d(0), u'p', d(3)};
-    // Mixed with ASCII digits.
+    // The prefix's zero, hexadecimal digits and binary exponent: 0x10p3 = 128.
+    const std::u16string c = {d(0), u'x', d(1), d(0), u'p', d(3)};
+    // Mixed with ASCII digits; in a NaN's tag.
     const std::u16string e = {u'1', d(2), u'3'};
+    const std::u16string nan = {u'n', u'a', u'n', u'(', d(7), u')'};
+    EXPECT_TRUE(std::isnan(ParseNumber(nan.c_str()))) << "block U+" << std::hex << int{zero};
     EXPECT_EQ(ParseNumber(a.c_str()), 987.65) << "block U+" << std::hex << int{zero};
     EXPECT_EQ(ParseNumber(b.c_str()), -125.0) << "block U+" << std::hex << int{zero};
     EXPECT_EQ(ParseNumber(c.c_str()), 128.0) << "block U+" << std::hex << int{zero};
