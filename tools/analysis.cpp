@@ -19,7 +19,7 @@ constexpr int kLobeBins = 8;
 // middle part, which is already far more than the accuracy needs.
 constexpr std::int64_t kMaxTransformed = std::int64_t{1} << 21;
 // Refined components per stretch; weaker peaks keep their interpolated values.
-constexpr std::size_t kMaxRefined = 64;
+constexpr std::size_t kMaxRefined = 32;
 // Components kept in the models that place a boundary.
 constexpr std::size_t kMaxModelled = 12;
 constexpr std::int64_t kModelSpan = 16384;
@@ -172,7 +172,7 @@ TransformSums EvaluateTransform(const std::vector<double>& y, double omega) {
 double RefineOmega(const std::vector<double>& y, double omega0) {
   const double bin = 2.0 * kPi / static_cast<double>(y.size());
   double omega = omega0;
-  for (int it = 0; it < 40; ++it) {
+  for (int it = 0; it < 12; ++it) {
     const TransformSums t = EvaluateTransform(y, omega);
     // F = |S0|^2; F' = 2 Im(conj(S0) S1); F'' = 2 (|S1|^2 - Re(conj(S0) S2)).
     const double d1 = 2.0 * (t.Re0 * t.Im1 - t.Im0 * t.Re1);
@@ -185,7 +185,7 @@ double RefineOmega(const std::vector<double>& y, double omega0) {
     step = std::clamp(step, -0.1 * bin, 0.1 * bin);
     omega += step;
     if (std::fabs(omega - omega0) > bin) return omega0;
-    if (std::fabs(step) < 1e-9 * bin) break;
+    if (std::fabs(step) < 1e-6 * bin) break;
   }
   return omega;
 }
@@ -242,8 +242,18 @@ double FoldHz(double hz, double rate) {
 }
 
 // True when `c` lies on a harmonic or a low-order intermodulation product of
-// tones at least kDerivedMarginDb stronger than it.
-bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, double tolHz) {
+// tones at least kDerivedMarginDb stronger than it, or is quantisation error.
+// Samples in one period of a tone's waveform when it repeats within
+// kMaxHarmonic samples (its frequency lies within tolHz of p * rate / q), else 0.
+std::int64_t WaveformPeriod(double hz, double rate, double tolHz) {
+  for (std::int64_t q = 1; q <= kMaxHarmonic; ++q) {
+    const double grid = rate / static_cast<double>(q);
+    if (std::fabs(hz - grid * std::round(hz / grid)) <= tolHz) return q;
+  }
+  return 0;
+}
+
+bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, double tolHz, double periodTolHz) {
   std::vector<const Found*> parents;
   for (const Found& t : tones)
     if (t.LevelDbfs - c.LevelDbfs >= kDerivedMarginDb) parents.push_back(&t);
@@ -252,9 +262,7 @@ bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, dou
   // A component on harmonic k of a louder tone is distortion when it is at
   // least 20 log10(k) dB below it (a square wave's own harmonics sit on that
   // line), beyond k = 10 falling twice as fast (harmonics of clipping
-  // corners), or when it is at most a couple of words (-84 dBFS): the
-  // quantisation error of a tone with a short period lies on its aliased
-  // harmonics. A louder wanted tone that falls on a high-order aliased
+  // corners). A louder wanted tone that falls on a high-order aliased
   // harmonic stays a tone.
   for (const Found* t : parents) {
     const double below = t->LevelDbfs - c.LevelDbfs;
@@ -262,9 +270,17 @@ bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, dou
       if (std::fabs(FoldHz(k * t->Hz, rate) - c.Hz) > tolHz * (1.0 + k / 1000.0)) continue;
       const double order = 20.0 * std::log10(static_cast<double>(k));
       if (below >= std::max(kDerivedMarginDb, order - 1.0 + std::max(0.0, order - 20.0))) return true;
-      if (c.LevelDbfs <= kQuantisationDbfs) return true;
     }
   }
+  // A tone whose waveform repeats every q samples leaves its quantisation
+  // error on multiples of rate/q: lines of at most a couple of words.
+  if (c.LevelDbfs <= kQuantisationDbfs)
+    for (const Found* t : parents) {
+      const std::int64_t q = WaveformPeriod(t->Hz, rate, periodTolHz);
+      if (q == 0) continue;
+      const double grid = rate / static_cast<double>(q);
+      if (std::fabs(c.Hz - grid * std::round(c.Hz / grid)) <= tolHz) return true;
+    }
   static const int kOrders[][2] = {{1, 1}, {1, -1}, {2, 1}, {2, -1}, {1, 2}, {1, -2}};
   for (std::size_t i = 0; i < parents.size(); ++i)
     for (std::size_t j = i + 1; j < parents.size(); ++j)
@@ -275,6 +291,32 @@ bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, dou
   return false;
 }
 
+// cos(w m) and sin(w m) for consecutive m, by rotation, re-seeded exactly
+// every 1024 steps so that rounding cannot build up.
+struct Rotor {
+  double Omega, Cos, Sin, StepCos, StepSin;
+};
+
+std::vector<Rotor> MakeRotors(const std::vector<double>& omegas) {
+  std::vector<Rotor> r;
+  for (double w : omegas) r.push_back({w, 1.0, 0.0, std::cos(w), std::sin(w)});
+  return r;
+}
+
+// Moves every rotor to phase origin offset m; `step` counts calls from 0.
+void StepRotors(std::vector<Rotor>& rotors, std::int64_t step, double m) {
+  for (Rotor& r : rotors) {
+    if (step % 1024 == 0) {
+      r.Cos = std::cos(r.Omega * m);
+      r.Sin = std::sin(r.Omega * m);
+    } else {
+      const double c = r.Cos * r.StepCos - r.Sin * r.StepSin;
+      r.Sin = r.Sin * r.StepCos + r.Cos * r.StepSin;
+      r.Cos = c;
+    }
+  }
+}
+
 // Least-squares fit of DC plus a cosine and a sine per angular frequency over
 // samples [a, b), with the phase origin at sample `origin`. Answers false when
 // the system is singular. coef: dc, then (cos, sin) per frequency.
@@ -282,12 +324,13 @@ bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double orig
               const std::vector<double>& omegas, std::vector<double>& coef) {
   const std::size_t p = 1 + 2 * omegas.size();
   std::vector<double> ata(p * p, 0.0), atx(p, 0.0), basis(p);
+  std::vector<Rotor> rotors = MakeRotors(omegas);
   for (std::int64_t n = a; n < b; ++n) {
-    const double m = static_cast<double>(n) - origin;
+    StepRotors(rotors, n - a, static_cast<double>(n) - origin);
     basis[0] = 1.0;
-    for (std::size_t k = 0; k < omegas.size(); ++k) {
-      basis[1 + 2 * k] = std::cos(omegas[k] * m);
-      basis[2 + 2 * k] = std::sin(omegas[k] * m);
+    for (std::size_t k = 0; k < rotors.size(); ++k) {
+      basis[1 + 2 * k] = rotors[k].Cos;
+      basis[2 + 2 * k] = rotors[k].Sin;
     }
     const double v = x[n];
     for (std::size_t i = 0; i < p; ++i) {
@@ -322,11 +365,21 @@ bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double orig
   return true;
 }
 
-double ModelValue(const std::vector<double>& omegas, const std::vector<double>& coef, double m) {
-  double v = coef[0];
-  for (std::size_t k = 0; k < omegas.size(); ++k)
-    v += coef[1 + 2 * k] * std::cos(omegas[k] * m) + coef[2 + 2 * k] * std::sin(omegas[k] * m);
-  return v;
+// Sum of squared differences between the samples [a, b) and the fitted
+// sines; per-sample squares go to `each` (indexed from a) when given.
+double FitResidual(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin,
+                   const std::vector<double>& omegas, const std::vector<double>& coef, double* each = nullptr) {
+  std::vector<Rotor> rotors = MakeRotors(omegas);
+  double sum = 0.0;
+  for (std::int64_t n = a; n < b; ++n) {
+    StepRotors(rotors, n - a, static_cast<double>(n) - origin);
+    double v = coef[0];
+    for (std::size_t k = 0; k < rotors.size(); ++k) v += coef[1 + 2 * k] * rotors[k].Cos + coef[2 + 2 * k] * rotors[k].Sin;
+    const double e = x[n] - v;
+    sum += e * e;
+    if (each != nullptr) each[n - a] = e * e;
+  }
+  return sum;
 }
 
 void MeasurePeakWords(const std::int16_t* x, std::int64_t count, SideReport& r) {
@@ -396,6 +449,7 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
   r.NoiseFloorDbfs = PowerToDbfs(s.NoisePower, s.Gain);
   const std::vector<Found> all = FindComponents(s, settings);
   const double tolHz = 0.1 * rate / static_cast<double>(used);
+  const double periodTolHz = 0.002 * rate / static_cast<double>(used);
 
   std::vector<Found> tones, spurs;
   for (const Found& c : all) {
@@ -403,7 +457,7 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
     if (tone && settings.ToneRangeDb > 0.0 && !tones.empty() &&
         c.LevelDbfs < tones.front().LevelDbfs - settings.ToneRangeDb)
       tone = false;
-    if (tone && IsDerived(c, tones, rate, tolHz)) tone = false;
+    if (tone && IsDerived(c, tones, rate, tolHz, periodTolHz)) tone = false;
     (tone ? tones : spurs).push_back(c);
   }
   for (const Found& t : tones) r.Tones.push_back(ToComponent(t));
@@ -416,18 +470,16 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
   double other = kSilentDb;
   if (!spurs.empty()) other = spurs.front().LevelDbfs;
   const double lobe = kLobeBins * static_cast<double>(s.Length) / static_cast<double>(used);
-  double noisePeak = 0.0;
-  for (std::int64_t k = s.FirstBin; k <= s.LastBin; ++k) {
-    bool inLobe = false;
-    for (const Found& c : all) {
-      const double ck = c.Omega * static_cast<double>(s.Length) / (2.0 * kPi);
-      if (std::fabs(static_cast<double>(k) - ck) <= lobe) {
-        inLobe = true;
-        break;
-      }
-    }
-    if (!inLobe) noisePeak = std::max(noisePeak, s.Power[static_cast<std::size_t>(k)]);
+  std::vector<char> inLobe(s.Power.size(), 0);
+  for (const Found& c : all) {
+    const double ck = c.Omega * static_cast<double>(s.Length) / (2.0 * kPi);
+    const auto from = static_cast<std::int64_t>(std::max(0.0, std::ceil(ck - lobe)));
+    const auto to = std::min(static_cast<std::int64_t>(std::floor(ck + lobe)), static_cast<std::int64_t>(inLobe.size()) - 1);
+    for (std::int64_t k = from; k <= to; ++k) inLobe[static_cast<std::size_t>(k)] = 1;
   }
+  double noisePeak = 0.0;
+  for (std::int64_t k = s.FirstBin; k <= s.LastBin; ++k)
+    if (!inLobe[static_cast<std::size_t>(k)]) noisePeak = std::max(noisePeak, s.Power[static_cast<std::size_t>(k)]);
   other = std::max(other, PowerToDbfs(noisePeak, s.Gain));
   r.HasSfdr = other > kSilentDb;
   r.SfdrDb = tones.front().LevelDbfs - other;
@@ -440,12 +492,7 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
     double tonePower = 0.0;
     for (std::size_t k = 0; k < omegas.size(); ++k)
       tonePower += 0.5 * (coef[1 + 2 * k] * coef[1 + 2 * k] + coef[2 + 2 * k] * coef[2 + 2 * k]);
-    double residual = 0.0;
-    for (std::int64_t n = 0; n < used; ++n) {
-      const double e = x[n] - ModelValue(omegas, coef, static_cast<double>(n) - origin);
-      residual += e * e;
-    }
-    residual /= static_cast<double>(used);
+    const double residual = FitResidual(x, 0, used, origin, omegas, coef) / static_cast<double>(used);
     if (tonePower > 0.0) {
       r.HasThdN = true;
       r.ThdNDb = 10.0 * std::log10(std::max(residual, 1e-30) / tonePower);
@@ -588,11 +635,12 @@ std::int64_t PlaceBoundary(const WavRecording& wav, std::int64_t beforeStart, st
     const ToneModel mb = FitModel(x, a, lo, wav.SampleRate, settings);
     const ToneModel ma = FitModel(x, hi, b, wav.SampleRate, settings);
     if (!mb.Valid || !ma.Valid) return fallback;
-    for (std::int64_t n = lo; n < hi; ++n) {
-      const double eb = x[n] - ModelValue(mb.Omegas, mb.Coef, static_cast<double>(n) - mb.Origin);
-      const double ea = x[n] - ModelValue(ma.Omegas, ma.Coef, static_cast<double>(n) - ma.Origin);
-      before[static_cast<std::size_t>(n - lo + 1)] += eb * eb;
-      after[static_cast<std::size_t>(n - lo + 1)] += ea * ea;
+    std::vector<double> eb(static_cast<std::size_t>(width)), ea(static_cast<std::size_t>(width));
+    FitResidual(x, lo, hi, mb.Origin, mb.Omegas, mb.Coef, eb.data());
+    FitResidual(x, lo, hi, ma.Origin, ma.Omegas, ma.Coef, ea.data());
+    for (std::size_t i = 0; i < eb.size(); ++i) {
+      before[i + 1] += eb[i];
+      after[i + 1] += ea[i];
     }
   }
   for (std::size_t i = 1; i < before.size(); ++i) {
@@ -613,12 +661,7 @@ std::int64_t PlaceBoundary(const WavRecording& wav, std::int64_t beforeStart, st
 }
 
 double ResidualSum(const std::int16_t* x, std::int64_t a, std::int64_t b, const ToneModel& m) {
-  double sum = 0.0;
-  for (std::int64_t n = a; n < b; ++n) {
-    const double e = x[n] - ModelValue(m.Omegas, m.Coef, static_cast<double>(n) - m.Origin);
-    sum += e * e;
-  }
-  return sum;
+  return FitResidual(x, a, b, m.Origin, m.Omegas, m.Coef);
 }
 
 // True when separate tone models before and after `c` explain the samples
