@@ -14,16 +14,19 @@
 //  - the noise floor is the mean noise power per bin, estimated as the median
 //    bin power divided by ln 2 (exact for noise-only bins);
 //  - detection rule: a local spectral maximum is a component when its
-//    sine-equivalent level is at least `threshold_db` (20 dB) above that noise
-//    floor and above `floor_dbfs` (-130 dBFS), and it lies at least eight bins
+//    sine-equivalent level is at least `ThresholdDb` (20 dB) above that noise
+//    floor and above `FloorDbfs` (-130 dBFS), and it lies at least eight bins
 //    away from 0 Hz and from half the sample rate;
 //  - each component's frequency is the maximum of the windowed spectrum found
 //    by Newton steps on the continuous transform, and its level is read there,
 //    where the window's gain is known exactly;
-//  - tones are the strongest components, at most `max_tones`, except that a
-//    component lying on a harmonic or a 2nd/3rd-order intermodulation product
-//    of stronger tones and at least 9 dB below them is a spur; every other
-//    component is a spur;
+//  - tones are the strongest components, at most `MaxTones`, except that a
+//    component is a spur when it lies on harmonic k of a louder tone and is
+//    at least max(9, 20 log10 k - 1) dB below it (twice that slope beyond
+//    k = 10), on a 2nd/3rd-order intermodulation product of louder tones and
+//    9 dB below them, or, at -84 dBFS or less, on the line grid of a louder
+//    tone's quantisation error (a tone repeating every q samples puts it on
+//    multiples of rate/q); every other component is a spur;
 //  - SFDR is the strongest tone's level minus the strongest other spectral
 //    content (a spur, or else the highest noise bin outside the components'
 //    main lobes);
@@ -35,7 +38,7 @@
 #include <string>
 #include <vector>
 
-// Whole file as read; frames interleave nothing: one vector per side.
+// A whole recording as read: one vector of 16-bit words per side.
 struct WavRecording {
   double SampleRate = 0.0;
   std::vector<std::int16_t> Left;
