@@ -3,12 +3,14 @@
 #include "output/lifecycle.h"
 
 // The platform calls this under its loader lock. Load and unload run the
-// module's sequences; every notification reports success.
+// module's sequences; every notification reports success. An unload by
+// FreeLibrary (reserved null) while sound plays stops the worker first,
+// within a bounded wait (see ModuleDetach); at process exit (reserved
+// non-null) the other threads are already gone and nothing is waited for.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleAttach();
   } else if (reason == DLL_PROCESS_DETACH) {
-    // reserved is non-null when the process is ending: its other threads are gone.
     ModuleDetach(reserved != nullptr);
   }
   return TRUE;

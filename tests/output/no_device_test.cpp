@@ -9,6 +9,7 @@
 #include "output/run_control.h"
 #include "output/thread_registry.h"
 #include "output/wave_stream.h"
+#include "tests/output/bounded_stop.h"
 #include "tests/output/heap_probe.h"
 
 namespace {
@@ -22,7 +23,7 @@ class NoDevice : public ::testing::Test {
     Store(GeneratorState.Gen1FreqLeft, 440.0);
   }
   void TearDown() override {
-    StopPlayback();
+    EXPECT_TRUE(StopPlaybackWithin());
     ModuleDetach(false);
   }
 };
@@ -50,7 +51,7 @@ TEST_F(NoDevice, StalledUntilAStopThenAStartTriesAgain) {
   EXPECT_EQ(Load(OutputStream.stopRequested), 1);
   EXPECT_EQ(ThreadRegistry.nextNumber, 2);
 
-  EXPECT_EQ(StopPlayback(), 0);
+  ASSERT_TRUE(StopPlaybackWithin(1000)) << "a stop in the Stalled state did not return at once";
   EXPECT_EQ(RunControl.running, 0);
   EXPECT_EQ(RunControl.workerThread, 0);
 

@@ -16,6 +16,7 @@
 #include "output/thread_registry.h"
 #include "output/wave_stream.h"
 #include "tests/output/capture.h"
+#include "tests/output/bounded_stop.h"
 #include "tests/output/heap_probe.h"
 
 namespace {
@@ -109,7 +110,7 @@ class OutputStreamTest : public ::testing::Test {
     ModuleAttach();
   }
   void TearDown() override {
-    StopPlayback();
+    EXPECT_TRUE(StopPlaybackWithin());
     FailBufferAllocationAt(0);
     ModuleDetach(false);
   }
@@ -137,7 +138,7 @@ TEST_P(StreamContent, CaptureIsTheSynthesisFromCountZero) {
   ASSERT_EQ(RunControl.running, 1);
   const std::int64_t want = 6 * BytesPerSecond;
   bool reached = WaitForCapture(want, CaptureTimeoutMs);
-  StopPlayback();
+  ASSERT_TRUE(StopPlaybackWithin());
   ASSERT_TRUE(reached) << "capture stopped at " << CaptureBytes() << " bytes";
   ExpectStreamClosed();
   std::vector<std::int16_t> captured = CapturedWords();
@@ -200,7 +201,7 @@ TEST_F(OutputStreamTest, StartStopStartNumbersReapsAndRestartsTheCounters) {
   EXPECT_EQ(RegisteredThreads(), 1);
   EXPECT_GE(Load(GeneratorState.Gen1CounterLeft), before) << "a start while playing reset the counters";
 
-  EXPECT_EQ(StopPlayback(), 0);
+  ASSERT_TRUE(StopPlaybackWithin());
   EXPECT_EQ(RunControl.running, 0);
   EXPECT_EQ(RunControl.workerThread, 0);
   EXPECT_EQ(Load(OutputStream.stopRequested), 1);
@@ -209,7 +210,7 @@ TEST_F(OutputStreamTest, StartStopStartNumbersReapsAndRestartsTheCounters) {
   ExpectStreamClosed();
 
   Store(OutputStream.stopRequested, 0);
-  EXPECT_EQ(StopPlayback(), 0);
+  ASSERT_TRUE(StopPlaybackWithin());
   EXPECT_EQ(Load(OutputStream.stopRequested), 0) << "a stop while idle touched the stop request";
 
   Store(GeneratorState.Gen1Muted, 1);
@@ -222,7 +223,7 @@ TEST_F(OutputStreamTest, StartStopStartNumbersReapsAndRestartsTheCounters) {
   EXPECT_FALSE(GetHandleInformation(first, &flags)) << "the first worker's handle was not closed";
 
   bool reached = WaitForCapture(2 * BytesPerSecond, CaptureTimeoutMs);
-  StopPlayback();
+  ASSERT_TRUE(StopPlaybackWithin());
   ASSERT_TRUE(reached);
   EXPECT_EQ(Load(GeneratorState.Gen1CounterLeft), 0) << "the mute did not persist";
   std::vector<std::int16_t> captured = CapturedWords();
