@@ -230,4 +230,28 @@ TEST_F(OutputStreamTest, StartStopStartNumbersReapsAndRestartsTheCounters) {
   ExpectCaptureIsSynthesis(captured);
 }
 
+// Without memory for its registry entry or without its slots no worker is
+// created (it could not be joined, or could not play), and a failed creation
+// spends no thread number.
+TEST_F(OutputStreamTest, NoWorkerWithoutMemoryForItAndNoNumberSpent) {
+  HANDLE runtimeHeap = RuntimeHeap;
+  RuntimeHeap = nullptr;
+  StartPlayback();
+  RuntimeHeap = runtimeHeap;
+  EXPECT_EQ(RunControl.running, 0);
+  EXPECT_EQ(RunControl.workerThread, 0);
+
+  BufferSlot* slots = OutputStream.slots;
+  OutputStream.slots = nullptr;
+  StartPlayback();
+  OutputStream.slots = slots;
+  EXPECT_EQ(RunControl.running, 0);
+  EXPECT_EQ(RunControl.workerThread, 0);
+  EXPECT_EQ(RegisteredThreads(), 0);
+
+  StartPlayback();
+  EXPECT_EQ(RunControl.running, 1);
+  EXPECT_EQ(RunControl.workerThread, 1);
+}
+
 }  // namespace
