@@ -384,10 +384,13 @@ double FitResidual(const std::int16_t* x, std::int64_t a, std::int64_t b, double
 
 void MeasurePeakWords(const std::int16_t* x, std::int64_t count, SideReport& r) {
   int lo = 0, hi = 0;
+  double sum = 0.0;
   for (std::int64_t i = 0; i < count; ++i) {
     lo = std::min<int>(lo, x[i]);
     hi = std::max<int>(hi, x[i]);
+    sum += x[i];
   }
+  r.DcWord = count > 0 ? sum / static_cast<double>(count) : 0.0;
   r.MinWord = lo;
   r.MaxWord = hi;
   r.PeakWord = std::max(-lo, hi);

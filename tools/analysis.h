@@ -71,6 +71,7 @@ struct SideReport {
   int PeakWord = 0;                       // largest magnitude, 0..32768
   int MinWord = 0;
   int MaxWord = 0;
+  double DcWord = 0.0;                    // mean of the samples, in words
   double NoiseFloorDbfs = 0.0;            // sine-equivalent level of the mean noise per bin
 };
 

@@ -39,7 +39,7 @@ std::string FormatReportTable(const AnalysisReport& report) {
            static_cast<long long>(seg.Span.End));
     for (int s = 0; s < 2; ++s) {
       const SideReport& side = seg.Side[s];
-      Append(out, "  %-5s  peak word %d", kSideNames[s], side.PeakWord);
+      Append(out, "  %-5s  peak word %d  DC %.2f", kSideNames[s], side.PeakWord, side.DcWord);
       if (side.HasSfdr)
         Append(out, "  SFDR %.2f dB", side.SfdrDb);
       else
@@ -81,6 +81,7 @@ nlohmann::json ReportToJson(const AnalysisReport& report) {
       k["peak_word"] = side.PeakWord;
       k["min_word"] = side.MinWord;
       k["max_word"] = side.MaxWord;
+      k["dc_word"] = side.DcWord;
       k["noise_floor_dbfs_per_bin"] =
           side.NoiseFloorDbfs > -400.0 ? nlohmann::json(side.NoiseFloorDbfs) : nlohmann::json(nullptr);
       j[kSideNames[s]] = k;

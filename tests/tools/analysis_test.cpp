@@ -56,20 +56,30 @@ TEST(ToneMeasurement, FindsEachToneWithinAHundredthOfAHertzAndATenthOfADecibel) 
   }
 }
 
-TEST(ToneMeasurement, SilentSideHasNoToneAndNoFigures) {
+// A side without a tone: silent, or held at a constant (a channel whose
+// frequency is not a number holds -1.0, mixed to -6553 words).
+TEST(ToneMeasurement, SideWithoutToneHasNoToneAndNoFigures) {
   TestSignal s;
   s.Dither = false;
   // One generator channel at full gain peaks at 6553 words.
   s.Spans = {{0, {{1000.0, 20.0 * std::log10(6553.0 / 32767.0)}}, {}}};
-  const AnalysisReport r = AnalyseSignal(s, "silent_right.wav");
-  ASSERT_EQ(r.Segments.size(), 1u);
-  const SideReport& right = r.Segments[0].Side[1];
-  EXPECT_TRUE(right.Tones.empty());
-  EXPECT_TRUE(right.Spurs.empty());
-  EXPECT_FALSE(right.HasSfdr);
-  EXPECT_FALSE(right.HasThdN);
-  EXPECT_EQ(right.PeakWord, 0);
-  EXPECT_EQ(r.Segments[0].Side[0].PeakWord, 6553);
+  for (const std::int16_t held : {std::int16_t{0}, std::int16_t{-6553}}) {
+    WavRecording wav;
+    wav.SampleRate = s.Rate;
+    wav.Left = SynthesiseSide(s, 0);
+    wav.Right.assign(wav.Left.size(), held);
+    const AnalysisReport r = AnalyseRecording(wav, "held", {}, AnalysisSettings{});
+    ASSERT_EQ(r.Segments.size(), 1u) << held;
+    const SideReport& right = r.Segments[0].Side[1];
+    EXPECT_TRUE(right.Tones.empty()) << held;
+    EXPECT_TRUE(right.Spurs.empty()) << held;
+    EXPECT_FALSE(right.HasSfdr) << held;
+    EXPECT_FALSE(right.HasThdN) << held;
+    EXPECT_EQ(right.PeakWord, -held) << held;
+    EXPECT_EQ(right.DcWord, held) << held;
+    EXPECT_EQ(r.Segments[0].Side[0].PeakWord, 6553);
+    EXPECT_NEAR(r.Segments[0].Side[0].DcWord, 0.0, 0.01);
+  }
 }
 
 // A spur 80 dB below the main tone: as a harmonic it is a spur whatever the

@@ -77,20 +77,20 @@ TestSignal TwoToneSignal() {
 
 // The table's figures for each segment and side, in printed order.
 struct TableSide {
-  std::string Peak, Sfdr, ThdN;
+  std::string Peak, Dc, Sfdr, ThdN;
   std::vector<std::pair<std::string, std::string>> Tones, Spurs;
 };
 
 std::vector<TableSide> ParseTable(const std::string& table) {
   std::vector<TableSide> sides;
-  const std::regex head(R"(^  (left|right)\s+peak word (\d+)  SFDR (\S+)(?: dB)?  THD\+N (\S+)(?: dB)?$)");
+  const std::regex head(R"(^  (left|right)\s+peak word (\d+)  DC (\S+)  SFDR (\S+)(?: dB)?  THD\+N (\S+)(?: dB)?$)");
   const std::regex line(R"(^\s+(tone|spur)\s+(\S+) Hz\s+(\S+) dBFS$)");
   std::istringstream in(table);
   std::string text;
   std::smatch m;
   while (std::getline(in, text)) {
     if (std::regex_match(text, m, head)) {
-      sides.push_back({m[2], m[3], m[4], {}, {}});
+      sides.push_back({m[2], m[3], m[4], m[5], {}, {}});
     } else if (std::regex_match(text, m, line) && !sides.empty()) {
       (m[1] == "tone" ? sides.back().Tones : sides.back().Spurs).push_back({m[2], m[3]});
     }
@@ -116,6 +116,7 @@ TEST(Report, JsonParsesAndCarriesTheTablesFigures) {
   for (int s = 0; s < 2; ++s) {
     const nlohmann::json& side = doc["segments"][0][names[s]];
     EXPECT_EQ(table[s].Peak, std::to_string(side["peak_word"].get<int>())) << names[s];
+    EXPECT_EQ(table[s].Dc, JsonFigure(side["dc_word"])) << names[s];
     EXPECT_EQ(table[s].Sfdr, JsonFigure(side["sfdr_db"])) << names[s];
     EXPECT_EQ(table[s].ThdN, JsonFigure(side["thd_n_db"])) << names[s];
     for (const char* kind : {"tones", "spurs"}) {
