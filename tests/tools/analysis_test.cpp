@@ -83,19 +83,23 @@ TEST(ToneMeasurement, SideWithoutToneHasNoToneAndNoFigures) {
 }
 
 // A spur 80 dB below the main tone: as a harmonic it is a spur whatever the
-// tone count; elsewhere it is a spur once only one tone is expected.
+// tone count; elsewhere it is a spur once only one tone is expected, or once
+// tones are limited to a range below the strongest.
 TEST(ToneMeasurement, ReportsKnownSfdrAndThdN) {
   struct SfdrCase {
     const char* Name;
     double SpurHz;
     int MaxTones;
+    double ToneRangeDb;
   };
-  const SfdrCase cases[] = {{"third_harmonic", 2991.0, 2}, {"unrelated_spur", 5123.4, 1}};
+  const SfdrCase cases[] = {
+      {"third_harmonic", 2991.0, 2, 0.0}, {"unrelated_spur", 5123.4, 1, 0.0}, {"outside_tone_range", 5123.4, 2, 70.0}};
   for (const SfdrCase& c : cases) {
     TestSignal s;
     s.Spans = {{0, {{997.0, -6.0}, {c.SpurHz, -86.0, 0.4}}, {{997.0, -14.0}}}};
     AnalysisSettings settings;
     settings.MaxTones = c.MaxTones;
+    settings.ToneRangeDb = c.ToneRangeDb;
     const AnalysisReport r = AnalyseSignal(s, std::string(c.Name) + ".wav", settings);
     ASSERT_EQ(r.Segments.size(), 1u) << c.Name;
     const SideReport& left = r.Segments[0].Side[0];
