@@ -146,6 +146,31 @@ TEST(RoundTrip, EveryFiniteDoubleComesBackAsTheNearestToItsText) {
   }
 }
 
+// The reference itself must tell a near miss: the neighbouring double, or a
+// last digit one off, is rejected.
+TEST(RoundTrip, ReferenceRejectsNearMisses) {
+  std::mt19937_64 rng(5);
+  for (Kind kind : {Kind::kAnyBits, Kind::kSetting, Kind::kNearTie, Kind::kHuge}) {
+    for (int i = 0; i < 300; ++i) {
+      const int decimals = 1 + i % 2;
+      const double v = Sample(rng, kind, decimals);
+      std::string text = Narrow(FormatNumber(v, decimals));
+      bool negative = false;
+      std::string digits;
+      ASSERT_TRUE(SplitFixedText(text, decimals, negative, digits)) << text;
+      const double back = ParseNumber(Widen(text).c_str());
+      ASSERT_TRUE(IsNearestDouble(digits, -decimals, negative, back)) << text;
+      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, HUGE_VAL)))
+          << text;
+      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, -HUGE_VAL)))
+          << text;
+      char& last = text.back();
+      last = last == '9' ? '8' : static_cast<char>(last + 1);
+      EXPECT_FALSE(IsCorrectFixedText(text, decimals, v)) << text;
+    }
+  }
+}
+
 TEST(RoundTrip, ExtremeValues) {
   Failures failures;
   for (double v : {DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, DBL_TRUE_MIN, 0.0, -0.0, 0.005, 0.05,
