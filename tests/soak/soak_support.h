@@ -1,0 +1,337 @@
+// What the long-running tests of the real DLL share: a host that drives the
+// DLL's entry points and gives back every text block it receives, the sizes
+// taken from the environment, bounded stops, the process's handle and memory
+// figures, and the comparison of a capture with the words FillBuffer makes.
+// Windows test programs only.
+#pragma once
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/fill_buffer.h"
+#include "engine/generator_state.h"
+#include "tests/output/capture.h"
+#include "tests/support/plugin_loader.h"
+
+namespace soak {
+
+constexpr std::int32_t FramesPerBuffer = 2048;
+constexpr std::int32_t BytesPerFrame = 4;
+constexpr double FramesPerSecond = 44100.0;
+
+// A size named by an environment variable (a positive integer), else the
+// given default; how a soak run picks its full size over the CI size.
+inline std::int64_t SizeFromEnv(const char* name, std::int64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  return (end != text && *end == '\0' && value > 0) ? value : fallback;
+}
+
+// ---- The host --------------------------------------------------------------
+
+// What the test host's get-variable function answers.
+enum class GetAnswer { Null, Empty, Text };
+
+// The test host's own record. The host owns every block the DLL hands it and
+// frees each with GlobalFree; a block that GlobalFree refuses counts as bad.
+struct HostRecord {
+  GetAnswer answer = GetAnswer::Null;
+  std::string answerText;        // used when answer is Text
+  std::int64_t getCalls = 0;
+  std::string lastAsked;         // the name the last get-variable call received
+  std::vector<std::pair<std::string, std::string>> published;  // since the last Clear
+  bool keepPublished = true;     // false: count publications, keep only the last
+  std::int64_t publications = 0;
+  std::int64_t badBlocks = 0;    // null blocks or blocks GlobalFree refused
+  void Clear() {
+    getCalls = 0;
+    lastAsked.clear();
+    published.clear();
+  }
+};
+inline HostRecord Host;
+
+// Takes a block the DLL handed over: its text, then frees it.
+inline std::string TakeBlock(const char* block) {
+  if (block == nullptr) {
+    ++Host.badBlocks;
+    return "<null block>";
+  }
+  std::string text(block);
+  if (GlobalFree(const_cast<char*>(block)) != nullptr) ++Host.badBlocks;
+  return text;
+}
+
+inline const char* __stdcall HostGet(const char* name) {
+  ++Host.getCalls;
+  Host.lastAsked = TakeBlock(name);
+  switch (Host.answer) {
+    case GetAnswer::Null: return nullptr;
+    case GetAnswer::Empty: return "";
+    case GetAnswer::Text: return Host.answerText.c_str();
+  }
+  return nullptr;
+}
+
+inline std::int32_t __stdcall HostSet(const char* name, const char* value) {
+  std::string n = TakeBlock(name);
+  std::string v = TakeBlock(value);
+  ++Host.publications;
+  if (!Host.keepPublished) Host.published.clear();
+  Host.published.emplace_back(std::move(n), std::move(v));
+  return 1;
+}
+
+inline std::int32_t __stdcall HostRegisterAction(std::int32_t, const char* name, const char* description,
+                                                 std::int32_t, std::int32_t, std::int32_t) {
+  TakeBlock(name);
+  TakeBlock(description);
+  return 1;
+}
+
+// Loads the DLL beside the program and registers the test host with the
+// given get-variable and set-variable functions (either may be null).
+inline LoadedPlugin LoadAndRegister(GetVariableProc get = &HostGet, SetVariableProc set = &HostSet) {
+  LoadedPlugin p = LoadPlugin();
+  if (p.module == nullptr || p.registerPlugIn == nullptr || p.execAction == nullptr) {
+    p.module = nullptr;
+    return p;
+  }
+  CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
+                                                   AsArg(reinterpret_cast<void*>(get)),
+                                                   AsArg(reinterpret_cast<void*>(set))});
+  EXPECT_EQ(r.espDelta, 0);
+  Host.Clear();
+  return p;
+}
+
+// Registers other host functions with a loaded DLL (either may be null).
+inline void Reregister(const LoadedPlugin& p, GetVariableProc get, SetVariableProc set) {
+  CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
+                                                   AsArg(reinterpret_cast<void*>(get)),
+                                                   AsArg(reinterpret_cast<void*>(set))});
+  EXPECT_EQ(r.espDelta, 0);
+}
+
+// Runs an action with its parameter cell at `cellAddress` (0 for none).
+inline std::int32_t ExecCell(const LoadedPlugin& p, std::int32_t id, std::int32_t cellAddress) {
+  CheckedResult r = CallChecked(p.execAction, {id, cellAddress});
+  EXPECT_EQ(r.espDelta, 0) << "action " << id;
+  return r.value;
+}
+
+// Runs an action with a cell holding the text's address (no cell for nullptr).
+inline std::int32_t Exec(const LoadedPlugin& p, std::int32_t id, const char* text = nullptr) {
+  const char* cell = text;
+  return ExecCell(p, id, text != nullptr ? AsArg(&cell) : 0);
+}
+
+struct StopCall {
+  FARPROC execAction;
+  std::int32_t answer;
+};
+
+inline DWORD __stdcall RunStop(LPVOID parameter) {
+  StopCall* call = static_cast<StopCall*>(parameter);
+  CheckedResult r = CallChecked(call->execAction, {1001, 0});
+  call->answer = r.espDelta == 0 ? r.value : -3;
+  return 0;
+}
+
+// "Kalvix_Stop" waits for the worker without a time-out; runs it on a thread
+// of its own and waits for that, bounded. Returns the action's answer, or -1
+// when it did not return in time (the thread is then left behind, with its
+// record, which is never freed for that reason).
+inline std::int32_t StopWithin(const LoadedPlugin& p, DWORD timeoutMs = 10000) {
+  StopCall* call = new StopCall{p.execAction, -2};
+  HANDLE stopper = CreateThread(nullptr, 0, &RunStop, call, 0, nullptr);
+  if (stopper == nullptr) {
+    delete call;
+    return -1;
+  }
+  const bool done = WaitForSingleObject(stopper, timeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(stopper);
+  if (!done) return -1;
+  const std::int32_t answer = call->answer;
+  delete call;
+  return answer;
+}
+
+// ---- Tone settings ----------------------------------------------------------
+
+// The ten settings as the host enters them: frequencies in Hz and volumes in
+// percent, each exactly representable so that the text and the double agree
+// without any conversion of our own.
+struct Tone {
+  double freq[4];    // Gen1 left, Gen1 right, Gen2 left, Gen2 right
+  double volume[4];  // percent, same order
+  double master[2];  // percent, Gen1, Gen2
+};
+
+constexpr std::int32_t FreqIds[4] = {1010, 1011, 1020, 1021};
+constexpr std::int32_t VolumeIds[4] = {1012, 1013, 1022, 1023};
+constexpr std::int32_t MasterIds[2] = {1014, 1024};
+
+inline std::string NumberText(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+// Sends every setting of `tone` to the DLL; true when each answered 1.
+inline bool SendTone(const LoadedPlugin& p, const Tone& tone) {
+  bool ok = true;
+  for (int c = 0; c < 4; ++c) {
+    ok &= Exec(p, FreqIds[c], NumberText(tone.freq[c]).c_str()) == 1;
+    ok &= Exec(p, VolumeIds[c], NumberText(tone.volume[c]).c_str()) == 1;
+  }
+  for (int g = 0; g < 2; ++g) ok &= Exec(p, MasterIds[g], NumberText(tone.master[g]).c_str()) == 1;
+  return ok;
+}
+
+// Puts `tone` into this program's own GeneratorState, as the DLL stores it
+// (a volume percentage becomes the gain percentage / 100), counters at 0 and
+// both generators sounding.
+inline void LoadReference(const Tone& tone) {
+  LoadDefaults();
+  GeneratorStateRecord& s = GeneratorState;
+  std::atomic<double>* freqs[4] = {&s.Gen1FreqLeft, &s.Gen1FreqRight, &s.Gen2FreqLeft, &s.Gen2FreqRight};
+  std::atomic<double>* vols[4] = {&s.Gen1VolumeLeft, &s.Gen1VolumeRight, &s.Gen2VolumeLeft, &s.Gen2VolumeRight};
+  for (int c = 0; c < 4; ++c) {
+    Store(*freqs[c], tone.freq[c]);
+    Store(*vols[c], tone.volume[c] / 100.0);
+  }
+  Store(s.Gen1MasterVolume, tone.master[0] / 100.0);
+  Store(s.Gen2MasterVolume, tone.master[1] / 100.0);
+}
+
+// Sets this program's counters, so the next FillBuffer makes the words of
+// the frame at `count` onward.
+inline void SeekReference(std::int64_t count) {
+  GeneratorStateRecord& s = GeneratorState;
+  for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) {
+    Store(*c, count);
+  }
+}
+
+// ---- Capture comparison -----------------------------------------------------
+
+// Reads the capture from `firstFrame` on, in whole buffers.
+class CaptureReader {
+ public:
+  explicit CaptureReader(std::int64_t firstFrame = 0) {
+    file_ = CreateFileA(CapturePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER at;
+    at.QuadPart = firstFrame * BytesPerFrame;
+    if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) Close();
+  }
+  ~CaptureReader() { Close(); }
+  CaptureReader(const CaptureReader&) = delete;
+  CaptureReader& operator=(const CaptureReader&) = delete;
+  bool ok() const { return file_ != INVALID_HANDLE_VALUE; }
+  // Up to one buffer of words; fewer at the end, none after it.
+  std::vector<std::int16_t> NextBuffer() {
+    std::vector<std::int16_t> words(2 * FramesPerBuffer);
+    DWORD got = 0;
+    if (!ok() || !ReadFile(file_, words.data(), static_cast<DWORD>(words.size() * 2), &got, nullptr)) got = 0;
+    words.resize(got / BytesPerFrame * 2);
+    return words;
+  }
+
+ private:
+  void Close() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+// FillBuffer's words for `tone` at frames [count, count + frames).
+inline std::vector<std::int16_t> ReferenceWords(const Tone& tone, std::int64_t count, std::int32_t frames) {
+  LoadReference(tone);
+  SeekReference(count);
+  std::vector<std::int16_t> words(2 * static_cast<std::size_t>(frames));
+  FillBuffer(words.data(), frames);
+  return words;
+}
+
+struct Comparison {
+  std::int64_t framesCompared = 0;  // equal frames from the start
+  std::int64_t firstMismatch = -1;  // frame index of the first difference, -1 if none
+  std::int64_t resetSilence = 0;    // zero frames at the very end left out (the device's own)
+};
+
+// Compares the whole capture with FillBuffer's words for `tone` from count 0,
+// one buffer at a time (the capture of a long run does not fit in memory).
+// A run of at most one device period of zero frames at the very end is the
+// audio system's own ending after a reset and is left out.
+inline Comparison CompareCaptureWithTone(const Tone& tone) {
+  Comparison result;
+  CaptureReader reader;
+  if (!reader.ok()) return result;
+  LoadReference(tone);
+  std::vector<std::int16_t> expected(2 * FramesPerBuffer);
+  for (;;) {
+    std::vector<std::int16_t> got = reader.NextBuffer();
+    if (got.empty()) break;
+    FillBuffer(expected.data(), FramesPerBuffer);
+    const std::size_t frames = got.size() / 2;
+    for (std::size_t f = 0; f < frames; ++f) {
+      if (got[2 * f] == expected[2 * f] && got[2 * f + 1] == expected[2 * f + 1]) continue;
+      // Different: acceptable only as trailing zeros of at most one period.
+      bool zerosToEnd = true;
+      for (std::size_t g = f; g < frames && zerosToEnd; ++g) zerosToEnd = got[2 * g] == 0 && got[2 * g + 1] == 0;
+      std::vector<std::int16_t> after = reader.NextBuffer();
+      if (zerosToEnd && after.empty() && frames - f <= 441) {
+        result.resetSilence = static_cast<std::int64_t>(frames - f);
+      } else {
+        result.firstMismatch = result.framesCompared;
+      }
+      return result;
+    }
+    result.framesCompared += static_cast<std::int64_t>(frames);
+  }
+  return result;
+}
+
+// ---- Process figures --------------------------------------------------------
+
+struct ProcessFigures {
+  DWORD handles = 0;
+  SIZE_T privateBytes = 0;   // committed private memory (PrivateUsage)
+  SIZE_T pagefileBytes = 0;  // as the older counter reports it (PagefileUsage)
+};
+
+inline ProcessFigures MeasureProcess() {
+  ProcessFigures f;
+  GetProcessHandleCount(GetCurrentProcess(), &f.handles);
+  PROCESS_MEMORY_COUNTERS_EX pmc{};
+  pmc.cb = sizeof pmc;
+  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc)) {
+    f.privateBytes = pmc.PrivateUsage;
+    f.pagefileBytes = pmc.PagefileUsage;
+  }
+  return f;
+}
+
+// Starts playback from an empty capture and waits until the capture holds
+// at least `frames` frames; false if it did not get there within `timeoutMs`.
+inline bool PlayAtLeast(const LoadedPlugin& p, std::int64_t frames, DWORD timeoutMs) {
+  ResetCapture();
+  if (Exec(p, 1000) != 1) return false;
+  return WaitForCapture(frames * BytesPerFrame, timeoutMs);
+}
+
+}  // namespace soak
