@@ -1,4 +1,4 @@
-// StopPlayback waits for the worker without a time-out, as designed; a test
+// StopPlayback waits for the worker without a time-out, on purpose; a test
 // runs it on a thread of its own and waits for that, bounded.
 #pragma once
 

@@ -101,7 +101,7 @@ TEST_F(Unload, RightAfterTheStart) {
   ExpectSilenceAfterUnload();
 }
 
-// The designed sequence (stop, then unload) still works, and a new load
+// The usual sequence (stop, then unload) still works, and a new load
 // starts from a fresh module that plays again.
 TEST_F(Unload, AfterAStopAndAgainAfterAReload) {
   for (int round = 0; round < 2; ++round) {
