@@ -23,6 +23,8 @@ constexpr std::size_t kMaxRefined = 32;
 // Components kept in the models that place a boundary.
 constexpr std::size_t kMaxModelled = 12;
 constexpr std::int64_t kModelSpan = 16384;
+// Longest recording first tested as a whole for having no change at all.
+constexpr std::int64_t kMaxSteadyCheck = std::int64_t{1} << 20;
 constexpr double kDerivedMarginDb = 9.0;   // a clipped sine's 3rd harmonic is at most -9.5 dBc
 constexpr double kSilentDb = -400.0;
 constexpr int kMaxHarmonic = 4096;
@@ -694,6 +696,31 @@ bool IsRealChange(const WavRecording& wav, std::int64_t a, std::int64_t c, std::
   return false;
 }
 
+// True when one tone model per side explains every block of the whole
+// recording down to its noise: nothing changes. Close tones that beat within
+// a short-time frame are resolved here by the length of the whole recording.
+bool IsSteady(const WavRecording& wav, std::int64_t total, const AnalysisSettings& settings) {
+  if (total > kMaxSteadyCheck) return false;
+  constexpr std::int64_t kBlock = 4096;
+  for (const std::vector<std::int16_t>* side : {&wav.Left, &wav.Right}) {
+    const std::int16_t* x = side->data();
+    const ToneModel m = FitModel(x, 0, total, wav.SampleRate, settings);
+    if (!m.Valid) return false;
+    std::vector<double> each(static_cast<std::size_t>(total));
+    FitResidual(x, 0, total, m.Origin, m.Omegas, m.Coef, each.data());
+    // Allowance: four times the noise, plus the error of a truncating
+    // converter (at most a third of a word squared) that a periodic tone
+    // leaves on lines the model does not hold.
+    const double allowed = 4.0 * m.NoiseVariance + 0.5;
+    for (std::int64_t b = 0; b + kBlock <= total; b += kBlock) {
+      double sum = 0.0;
+      for (std::int64_t n = b; n < b + kBlock; ++n) sum += each[static_cast<std::size_t>(n)];
+      if (sum / static_cast<double>(kBlock) > allowed) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisSettings& settings) {
@@ -701,7 +728,7 @@ std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisS
   if (total == 0) return {};
   const std::int64_t length = std::clamp<std::int64_t>(settings.FrameLength, 256, 65536);
   const std::int64_t hop = length / 4;
-  if (total < 2 * length || !(wav.SampleRate > 0.0)) return {{0, total}};
+  if (total < 2 * length || !(wav.SampleRate > 0.0) || IsSteady(wav, total, settings)) return {{0, total}};
   const std::int64_t frames = (total - length) / hop + 1;
   const double binHz = wav.SampleRate / static_cast<double>(length);
 

@@ -106,8 +106,10 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
 
 // Splits the recording where either side's tone content changes (a tone
 // appears, vanishes, or moves by more than ChangeHz or ChangeDb) and places
-// each boundary on the sample where the two neighbouring tone models meet.
-// Answers at least one span covering the whole recording when it is not empty.
+// each boundary on the sample where the two neighbouring tone models meet;
+// a boundary stays only when the two models explain its neighbourhood clearly
+// better than one. A recording that one model explains throughout is one span.
+// Answers spans covering the whole recording in order (none when it is empty).
 std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisSettings& settings);
 
 // Parses "START:END" in seconds into frames of `wav`. Answers false with a

@@ -193,14 +193,21 @@ TEST(Segmentation, FindsStepChangesOnTheSampleAndMeasuresEachSegment) {
 }
 
 TEST(Segmentation, SteadyTonesStayOneSegment) {
-  // Both generators on one side 100 Hz apart (just outside one short-time
-  // main lobe), a quiet and a loud side: nothing changes, so one segment.
-  TestSignal s;
-  s.Spans = {{0, {{1000.0, -20.0}, {1100.0, -23.0, 1.0}}, {{5000.0, -74.0}, {5050.0, -14.0}}}};
-  const AnalysisReport r = AnalyseSignal(s, "steady.wav", AnalysisSettings{}, true);
-  ASSERT_EQ(r.Segments.size(), 1u);
-  ExpectTones(r.Segments[0].Side[0], s.Spans[0].Left, "steady left");
-  ExpectTones(r.Segments[0].Side[1], s.Spans[0].Right, "steady right");
+  // Nothing changes, so one segment: both generators on one side 100 Hz apart
+  // (just outside one short-time main lobe), or 5 Hz apart, beating inside
+  // every short-time frame; a quiet and a loud tone on the other side.
+  const ToneCase cases[] = {
+      {"hundred_hz_apart", {{1000.0, -20.0}, {1100.0, -23.0, 1.0}}, {{5000.0, -74.0}, {5050.0, -14.0}}},
+      {"beating_5_hz", {{1000.0, -20.0}, {1005.0, -23.0, 1.0}}, {{440.0, -14.0}, {445.0, -14.0, 2.0}}},
+  };
+  for (const ToneCase& c : cases) {
+    TestSignal s;
+    s.Spans = {{0, c.Left, c.Right}};
+    const AnalysisReport r = AnalyseSignal(s, std::string(c.Name) + ".wav", AnalysisSettings{}, true);
+    ASSERT_EQ(r.Segments.size(), 1u) << c.Name;
+    ExpectTones(r.Segments[0].Side[0], c.Left, std::string(c.Name) + " left");
+    ExpectTones(r.Segments[0].Side[1], c.Right, std::string(c.Name) + " right");
+  }
 }
 
 TEST(Segmentation, GivenSpansAreAnalysedAsGiven) {
