@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -309,21 +310,86 @@ inline Comparison CompareCaptureWithTone(const Tone& tone) {
 // ---- Process figures --------------------------------------------------------
 
 struct ProcessFigures {
-  DWORD handles = 0;
-  SIZE_T privateBytes = 0;   // committed private memory (PrivateUsage)
-  SIZE_T pagefileBytes = 0;  // as the older counter reports it (PagefileUsage)
+  DWORD handleCount = 0;        // GetProcessHandleCount
+  std::int64_t handles = -1;    // the system's handle table entries of this process, -1 if unavailable
+  SIZE_T privateUsage = 0;      // GetProcessMemoryInfo: PrivateUsage
+  SIZE_T pagefileUsage = 0;     // GetProcessMemoryInfo: PagefileUsage
+  std::int64_t committed = 0;   // committed private pages of the address space, by VirtualQuery
 };
+
+// The handle table as ntdll lists it (information class 16): one entry per
+// open handle of every process.
+struct SystemHandleEntry {
+  ULONG ownerPid;
+  BYTE objectType;
+  BYTE flags;
+  USHORT handleValue;
+  PVOID object;
+  ACCESS_MASK access;
+};
+struct SystemHandleTable {
+  ULONG count;
+  SystemHandleEntry entries[1];
+};
+using NtQuerySystemInformationProc = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+// Open handles of this process as the system's handle table lists them; -1
+// when the table cannot be had.
+inline std::int64_t CountOwnHandles() {
+  static auto query = reinterpret_cast<NtQuerySystemInformationProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<unsigned char> table(1 << 20);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    LONG status = query(16, table.data(), static_cast<ULONG>(table.size()), &needed);
+    if (status == 0) {
+      const auto* t = reinterpret_cast<const SystemHandleTable*>(table.data());
+      const ULONG self = GetCurrentProcessId();
+      std::int64_t own = 0;
+      for (ULONG i = 0; i < t->count; ++i) own += t->entries[i].ownerPid == self;
+      return own;
+    }
+    table.resize(std::max<std::size_t>(table.size() * 2, needed + 4096));
+  }
+  return -1;
+}
+
+// Committed private memory of the whole address space, by VirtualQuery.
+inline std::int64_t CommittedPrivateBytes() {
+  std::int64_t total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += static_cast<std::int64_t>(info.RegionSize);
+    const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
 
 inline ProcessFigures MeasureProcess() {
   ProcessFigures f;
-  GetProcessHandleCount(GetCurrentProcess(), &f.handles);
+  GetProcessHandleCount(GetCurrentProcess(), &f.handleCount);
+  f.handles = CountOwnHandles();
   PROCESS_MEMORY_COUNTERS_EX pmc{};
   pmc.cb = sizeof pmc;
   if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc)) {
-    f.privateBytes = pmc.PrivateUsage;
-    f.pagefileBytes = pmc.PagefileUsage;
+    f.privateUsage = pmc.PrivateUsage;
+    f.pagefileUsage = pmc.PagefileUsage;
   }
+  f.committed = CommittedPrivateBytes();
   return f;
+}
+
+// One line of a figures table, and its heading.
+inline void PrintFiguresHeading(const char* what) {
+  std::printf("  %12s  HandleCount  handles  PrivateUsage  PagefileUsage   committed\n", what);
+}
+inline void PrintFigures(std::int64_t at, const ProcessFigures& f) {
+  std::printf("  %12lld  %11lu  %7lld  %12lu  %13lu  %10lld\n", static_cast<long long>(at), f.handleCount,
+              static_cast<long long>(f.handles), static_cast<unsigned long>(f.privateUsage),
+              static_cast<unsigned long>(f.pagefileUsage), static_cast<long long>(f.committed));
 }
 
 // Starts playback from an empty capture and waits until the capture holds
