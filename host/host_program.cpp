@@ -42,6 +42,101 @@ struct HostRecord {
   bool showPublished = false;
 } Host;
 
+// The script's clock while the tone generator plays. Script time is the sum
+// of the waits since the last start; with an audio clock, "now" is how much
+// audio the capture holds since that start, so a stalled device start-up or
+// a slow pipeline does not shift later changes against the sound.
+struct ScriptClock {
+  std::string capturePath;  // Windows path of the capture; empty: system clock
+  double leadMillis = 0.0;
+  bool showTimeline = false;
+  double scriptMillis = 0.0;   // sum of the waits since the start
+  std::int64_t originBytes = 0;  // capture size at the start
+  LARGE_INTEGER originTicks{};
+  LARGE_INTEGER tickRate{};
+  bool audioFailed = false;  // the capture stalled: the system clock takes over
+} Clock;
+
+constexpr double CaptureBytesPerMilli = 44100.0 * 4.0 / 1000.0;
+constexpr DWORD CaptureStallMillis = 3000;
+
+std::string WindowsPathOf(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+// Size of the capture in bytes; 0 while it does not exist.
+std::int64_t CaptureBytes() {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(Clock.capturePath.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+double ElapsedSystemMillis() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart - Clock.originTicks.QuadPart) * 1000.0 /
+         static_cast<double>(Clock.tickRate.QuadPart);
+}
+
+bool AudioClockActive() { return !Clock.capturePath.empty() && !Clock.audioFailed; }
+
+// Milliseconds played since the start on the clock in use.
+double ClockMillis() {
+  if (AudioClockActive()) return static_cast<double>(CaptureBytes() - Clock.originBytes) / CaptureBytesPerMilli;
+  return ElapsedSystemMillis();
+}
+
+void StartClock() {
+  Clock.scriptMillis = 0.0;
+  Clock.originBytes = Clock.capturePath.empty() ? 0 : CaptureBytes();
+  QueryPerformanceFrequency(&Clock.tickRate);
+  QueryPerformanceCounter(&Clock.originTicks);
+}
+
+// Sleeps until the clock in use reaches `target` ms after the start. A
+// capture that stops growing for 3 s hands over to the system clock.
+void WaitUntilClock(double target) {
+  if (AudioClockActive()) {
+    std::int64_t lastBytes = CaptureBytes();
+    ULONGLONG lastGrowth = GetTickCount64();
+    while (ClockMillis() < target) {
+      Sleep(1);
+      std::int64_t bytes = CaptureBytes();
+      if (bytes != lastBytes) {
+        lastBytes = bytes;
+        lastGrowth = GetTickCount64();
+      } else if (GetTickCount64() - lastGrowth > CaptureStallMillis) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kqhost: warning: the audio capture stopped growing; waits follow the system clock\n");
+        Clock.audioFailed = true;
+        break;
+      }
+    }
+    if (AudioClockActive()) return;
+  }
+  for (double left = target - ElapsedSystemMillis(); left > 0.0; left = target - ElapsedSystemMillis()) {
+    Sleep(left > 2.0 ? static_cast<DWORD>(left - 1.0) : 1);
+  }
+}
+
+// A wait while playing ends the lead before the script time, so that the
+// change that follows is filled where the script puts it.
+void WaitOnClock(std::uint32_t millis) {
+  Clock.scriptMillis += millis;
+  WaitUntilClock(Clock.scriptMillis - Clock.leadMillis);
+}
+
+// Before a stop on the audio clock: the stop discards what is filled ahead,
+// so it waits out the lead and the capture lasts as long as the script.
+void FinishOnClock() {
+  if (AudioClockActive()) WaitUntilClock(Clock.scriptMillis);
+}
+
 std::string TextOf(const char* block) {
   if (block != nullptr) Host.blocks.push_back(block);
   return block != nullptr ? std::string(block) : std::string();
@@ -136,7 +231,11 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
       return true;
     case CommandKind::Wait:
       std::fflush(stdout);
-      Sleep(c.millis);
+      if (playing) {
+        WaitOnClock(c.millis);
+      } else {
+        Sleep(c.millis);
+      }
       return true;
     case CommandKind::Print:
       if (c.name.empty()) {
@@ -156,6 +255,12 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
         return false;
       }
       const char* parameter = c.text.c_str();
+      const bool starts = action->name == StartActionName && !playing;
+      if (starts) StartClock();
+      if (playing && action->name == StopActionName) FinishOnClock();
+      if (Clock.showTimeline && (playing || starts)) {
+        std::printf("timeline %d %.1f %.1f\n", c.line, Clock.scriptMillis, starts ? 0.0 : ClockMillis());
+      }
       std::int32_t handled = exec(action->id, c.hasText ? &parameter : nullptr);
       if (action->name == StartActionName) playing = true;
       if (action->name == StopActionName) playing = false;
@@ -174,6 +279,7 @@ void StopIfPlaying(ExecActionProc exec, bool playing) {
   if (!playing) return;
   const Action* stop = FindActionByName(StopActionName);
   if (stop == nullptr) return;
+  FinishOnClock();
   std::printf("stopping playback (%s)\n", StopActionName);
   std::fflush(stdout);
   exec(stop->id, nullptr);
@@ -192,6 +298,10 @@ void Unload(HMODULE module) {
 
 int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLines) {
   Host.showPublished = options.showPublished;
+  Clock.capturePath = WindowsPathOf(options.audioClockPath);
+  Clock.leadMillis = options.audioLeadMillis;
+  Clock.showTimeline = options.showTimeline;
+  Clock.audioFailed = false;
 
   // Check the syntax first: a malformed script loads nothing.
   std::vector<ScriptCommand> commands;

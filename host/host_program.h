@@ -11,6 +11,12 @@ struct HostOptions {
   std::string pluginPath;      // empty: KalvixQuad_ORVANE_PRECISION.dll beside the program
   std::string scriptSource;    // shown in messages: the file name or "<stdin>"
   bool showPublished = false;  // print every variable the plug-in publishes, as it arrives
+  // Raw capture of the output device (44,100 Hz, 16-bit stereo; a Unix path
+  // is read through Wine's Z: drive). When set, waits while playing follow
+  // the audio written to it instead of the system clock.
+  std::string audioClockPath;
+  double audioLeadMillis = 0.0;  // how far ahead of the capture a change is filled
+  bool showTimeline = false;     // print "timeline <line> <script ms> <clock ms>" per action while playing
 };
 
 // Exit statuses of the host program.

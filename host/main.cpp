@@ -30,6 +30,14 @@ int main(int argc, char** argv) {
                  "Plug-in DLL to load (default: KalvixQuad_ORVANE_PRECISION.dll beside kqhost)");
   app.add_flag("-p,--show-published", options.showPublished,
                "Print every variable the plug-in publishes, as \"published Name = value\", as it arrives");
+  app.add_option("--audio-clock", options.audioClockPath,
+                 "Raw capture of the output device (44,100 Hz 16-bit stereo): while playing, waits follow "
+                 "the audio written to it rather than the system clock");
+  app.add_option("--audio-lead", options.audioLeadMillis,
+                 "Milliseconds each wait ends early, for the audio filled ahead of the capture")
+      ->check(CLI::Range(0.0, 10000.0));
+  app.add_flag("--timeline", options.showTimeline,
+               "While playing, print \"timeline <line> <script ms> <clock ms>\" before each action");
   app.footer(ScriptSyntaxHelp);
   CLI11_PARSE(app, argc, argv);
 
