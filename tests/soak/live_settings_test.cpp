@@ -23,7 +23,7 @@ constexpr std::int64_t MaxBuffersAhead = 8;
 
 TEST(LiveSettings, BuffersAfterTheLastChangeAreExact) {
   ASSERT_FALSE(CapturePath().empty()) << "KQ_CAPTURE is not set";
-  const std::int64_t seconds = SizeFromEnv("KQ_SOAK_CHANGE_SECONDS", 5);
+  const std::int64_t seconds = SizeFromEnv("KQ_SOAK_CHANGE_SECONDS", 10);
 
   LoadedPlugin p = LoadAndRegister();
   ASSERT_NE(p.module, nullptr) << "the DLL did not load: " << GetLastError();

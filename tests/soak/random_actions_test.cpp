@@ -282,7 +282,7 @@ class RandomActions : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(CapturePath().empty()) << "KQ_CAPTURE is not set";
-    calls_ = SizeFromEnv("KQ_SOAK_CALLS", 20000);
+    calls_ = SizeFromEnv("KQ_SOAK_CALLS", 50000);
     p_ = LoadAndRegister();
     ASSERT_NE(p_.module, nullptr) << "the DLL did not load: " << GetLastError();
     Host.keepPublished = true;

@@ -269,7 +269,7 @@ inline std::vector<std::int16_t> ReferenceWords(const Tone& tone, std::int64_t c
 }
 
 struct Comparison {
-  std::int64_t framesCompared = 0;  // equal frames from the start
+  std::int64_t framesCompared = 0;  // equal frames from the start, up to the first difference
   std::int64_t firstMismatch = -1;  // frame index of the first difference, -1 if none
   std::int64_t resetSilence = 0;    // zero frames at the very end left out (the device's own)
 };
@@ -298,8 +298,9 @@ inline Comparison CompareCaptureWithTone(const Tone& tone) {
       if (zerosToEnd && after.empty() && frames - f <= 441) {
         result.resetSilence = static_cast<std::int64_t>(frames - f);
       } else {
-        result.firstMismatch = result.framesCompared;
+        result.firstMismatch = result.framesCompared + static_cast<std::int64_t>(f);
       }
+      result.framesCompared += static_cast<std::int64_t>(f);
       return result;
     }
     result.framesCompared += static_cast<std::int64_t>(frames);

@@ -30,7 +30,7 @@ struct Sample {
 
 TEST(StartStopStorm, HandlesAndMemoryReturnAndTheNextRunIsExact) {
   ASSERT_FALSE(CapturePath().empty()) << "KQ_CAPTURE is not set";
-  const std::int64_t cycles = SizeFromEnv("KQ_SOAK_CYCLES", 300);
+  const std::int64_t cycles = SizeFromEnv("KQ_SOAK_CYCLES", 1000);
   // Every so many cycles one waits for sound, so the storm mixes stops
   // during the prefill with stops of a stream that plays.
   constexpr std::int64_t PlayEvery = 50;
@@ -73,9 +73,13 @@ TEST(StartStopStorm, HandlesAndMemoryReturnAndTheNextRunIsExact) {
   // Wine reports neither GetProcessHandleCount nor PrivateUsage (both 0);
   // the system's handle table and the committed private pages are counted
   // instead, and they are what these checks hold to.
+  // The audio system keeps a thread of its own between opens of a device,
+  // whose handle comes and goes; a few handles of slack for it, none that
+  // grows with the cycles.
+  constexpr std::int64_t HandleSlack = 3;
   ASSERT_GE(first.handles, 0) << "the handle table is not available";
-  EXPECT_LE(last.handles, first.handles) << "handles grew over the storm";
-  EXPECT_LE(last.handleCount, first.handleCount) << "handles grew over the storm";
+  EXPECT_LE(last.handles, first.handles + HandleSlack) << "handles grew over the storm";
+  EXPECT_LE(last.handleCount, first.handleCount + HandleSlack) << "handles grew over the storm";
   // Committed memory: a thread's stack may be released only after a later
   // thread has started, so one worker's stack of slack, nothing that grows
   // with the cycles.
