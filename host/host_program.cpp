@@ -58,7 +58,7 @@ struct ScriptClock {
 } Clock;
 
 constexpr double CaptureBytesPerMilli = 44100.0 * 4.0 / 1000.0;
-constexpr DWORD CaptureStallMillis = 3000;
+constexpr DWORD CaptureStallMillis = 5000;
 
 std::string WindowsPathOf(const std::string& path) {
   if (path.empty() || path[0] != '/') return path;
@@ -99,7 +99,7 @@ void StartClock() {
 }
 
 // Sleeps until the clock in use reaches `target` ms after the start. A
-// capture that stops growing for 3 s hands over to the system clock.
+// capture that stops growing for 5 s hands over to the system clock.
 void WaitUntilClock(double target) {
   if (AudioClockActive()) {
     std::int64_t lastBytes = CaptureBytes();

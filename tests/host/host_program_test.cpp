@@ -156,6 +156,14 @@ const Case Cases[] = {
     {"a generator the script stopped is not stopped again", "", "Kalvix_Start\nKalvix_Stop\n", false, 0, {}, {},
      {"stopping playback"}},
     {"a missing plug-in", "--plugin nothere.dll", "print\n", false, 2, {}, {"cannot load plug-in"}, {}},
+    {"the timeline gives each action's script time while playing", "--timeline",
+     "SetKalvix1FreqLeft 440\nKalvix_Start\nwait 120\nwait 30\nMuteGen1\nKalvix_Stop\nMuteGen2\n", false, 0,
+     {"timeline 2 0.0 0.0\ntimeline 5 150.0 ", "\ntimeline 6 150.0 "}, {}, {"timeline 1 ", "timeline 7 "}},
+    // No capture ever grows here: the waits must still end, on the system clock.
+    {"an audio clock that never moves hands over to the system clock", "--timeline --audio-clock /nonexistent/kq.raw",
+     "Kalvix_Start\nwait 100\nMuteGen1\nwait 200\nKalvix_Stop\n", false, 0,
+     {"timeline 1 0.0 0.0\ntimeline 3 100.0 ", "\ntimeline 5 300.0 "},
+     {"kqhost: warning: the audio capture stopped growing; waits follow the system clock"}, {}},
 };
 
 TEST(Kqhost, RunsScripts) {
