@@ -269,43 +269,113 @@ inline std::vector<std::int16_t> ReferenceWords(const Tone& tone, std::int64_t c
 }
 
 struct Comparison {
-  std::int64_t framesCompared = 0;  // equal frames from the start, up to the first difference
-  std::int64_t firstMismatch = -1;  // frame index of the first difference, -1 if none
+  std::int64_t framesCompared = 0;  // the synthesis's frames found in order, from count 0
+  std::int64_t firstMismatch = -1;  // capture frame of the first word that is not the synthesis's, -1 if none
+  std::int64_t mismatchCount = -1;  // the count the synthesis had reached there
+  std::int64_t gaps = 0;            // runs of silence the audio system put between two buffers
+  std::int64_t gapFrames = 0;       // frames in those runs
   std::int64_t resetSilence = 0;    // zero frames at the very end left out (the device's own)
 };
 
-// Compares the whole capture with FillBuffer's words for `tone` from count 0,
-// one buffer at a time (the capture of a long run does not fit in memory).
-// A run of at most one device period of zero frames at the very end is the
-// audio system's own ending after a reset and is left out.
+// Compares the capture with FillBuffer's words for `tone` from count 0, one
+// buffer at a time (the capture of a long run does not fit in memory).
+//
+// When the worker is late the capture device runs dry, and the audio system
+// then plays silence of its own (one 441-frame period at a time) before the
+// words go on. Such zero frames, wherever they fall, are counted as gaps and
+// not compared; every word the worker made must still be there, in order and
+// exact, so a lost, repeated or changed word is a mismatch. A run of at most
+// one period of zero frames at the very end is the audio system's ending
+// after a reset and is left out.
 inline Comparison CompareCaptureWithTone(const Tone& tone) {
   Comparison result;
   CaptureReader reader;
   if (!reader.ok()) return result;
   LoadReference(tone);
   std::vector<std::int16_t> expected(2 * FramesPerBuffer);
-  for (;;) {
-    std::vector<std::int16_t> got = reader.NextBuffer();
-    if (got.empty()) break;
-    FillBuffer(expected.data(), FramesPerBuffer);
-    const std::size_t frames = got.size() / 2;
-    for (std::size_t f = 0; f < frames; ++f) {
-      if (got[2 * f] == expected[2 * f] && got[2 * f + 1] == expected[2 * f + 1]) continue;
-      // Different: acceptable only as trailing zeros of at most one period.
-      bool zerosToEnd = true;
-      for (std::size_t g = f; g < frames && zerosToEnd; ++g) zerosToEnd = got[2 * g] == 0 && got[2 * g + 1] == 0;
-      std::vector<std::int16_t> after = reader.NextBuffer();
-      if (zerosToEnd && after.empty() && frames - f <= 441) {
-        result.resetSilence = static_cast<std::int64_t>(frames - f);
-      } else {
-        result.firstMismatch = result.framesCompared + static_cast<std::int64_t>(f);
+  FillBuffer(expected.data(), FramesPerBuffer);
+  std::int64_t frame = 0;    // position in the capture
+  std::int64_t count = 0;    // the synthesis's next frame
+  std::int64_t gapRun = 0;   // zero frames of the current gap
+  std::vector<std::int16_t> got = reader.NextBuffer();
+  std::size_t at = 0;
+  while (at < got.size() / 2) {
+    const std::size_t e = static_cast<std::size_t>(count % FramesPerBuffer);
+    const std::int16_t left = got[2 * at], right = got[2 * at + 1];
+    if (left == expected[2 * e] && right == expected[2 * e + 1]) {
+      if (gapRun > 0) {
+        ++result.gaps;
+        result.gapFrames += gapRun;
+        gapRun = 0;
       }
-      result.framesCompared += static_cast<std::int64_t>(f);
-      return result;
+      ++count;
+      if (count % FramesPerBuffer == 0) FillBuffer(expected.data(), FramesPerBuffer);
+    } else if (left == 0 && right == 0) {
+      ++gapRun;
+    } else {
+      result.firstMismatch = frame;
+      result.mismatchCount = count;
+      break;
     }
-    result.framesCompared += static_cast<std::int64_t>(frames);
+    ++frame;
+    if (++at == got.size() / 2) {
+      got = reader.NextBuffer();
+      at = 0;
+    }
   }
+  if (result.firstMismatch < 0 && gapRun > 0) {
+    // Zeros to the end: the ending after a reset when short, else a gap.
+    if (gapRun <= 441) {
+      result.resetSilence = gapRun;
+    } else {
+      ++result.gaps;
+      result.gapFrames += gapRun;
+    }
+  }
+  // A reset may also end the stream inside a buffer, with zeros after it.
+  if (result.firstMismatch >= 0) {
+    std::vector<std::int16_t> rest(got.begin() + static_cast<std::ptrdiff_t>(2 * at), got.end());
+    for (std::vector<std::int16_t> more; rest.size() <= 2 * 441 && !(more = reader.NextBuffer()).empty();) {
+      rest.insert(rest.end(), more.begin(), more.end());
+    }
+    bool zerosToEnd = rest.size() <= 2 * 441;
+    for (std::size_t w = 0; w < rest.size() && zerosToEnd; ++w) zerosToEnd = rest[w] == 0;
+    if (zerosToEnd) {
+      result.resetSilence = static_cast<std::int64_t>(rest.size() / 2);
+      result.firstMismatch = -1;
+      result.mismatchCount = -1;
+    }
+  }
+  result.framesCompared = count;
   return result;
+}
+
+// The capture with every run of at least `minRun` zero frames taken out:
+// the audio system's silence while the device ran dry, which a tone with all
+// channels audible never makes. Keeps where each run was (capture frame,
+// length). A shorter run of zeros at the very end (the ending after a reset)
+// is taken out as well.
+struct Gap {
+  std::int64_t frame;
+  std::int64_t length;
+};
+inline std::vector<std::int16_t> CaptureWithoutGaps(std::int64_t minRun, std::vector<Gap>& gaps) {
+  std::vector<std::int16_t> words = ReadCapture();
+  DropResetSilence(words);
+  std::vector<std::int16_t> kept;
+  kept.reserve(words.size());
+  const std::int64_t frames = static_cast<std::int64_t>(words.size() / 2);
+  for (std::int64_t f = 0; f < frames;) {
+    std::int64_t run = 0;
+    while (f + run < frames && words[2 * (f + run)] == 0 && words[2 * (f + run) + 1] == 0) ++run;
+    if (run >= minRun) {
+      gaps.push_back({f, run});
+    } else {
+      kept.insert(kept.end(), words.begin() + 2 * f, words.begin() + 2 * (f + std::max<std::int64_t>(run, 1)));
+    }
+    f += std::max<std::int64_t>(run, 1);
+  }
+  return kept;
 }
 
 // ---- Process figures --------------------------------------------------------
@@ -381,6 +451,23 @@ inline ProcessFigures MeasureProcess() {
   }
   f.committed = CommittedPrivateBytes();
   return f;
+}
+
+// The figures once the process has settled: each the least of three
+// measurements 100 ms apart, so that a block or thread stack that is on its
+// way back (a passing peak) does not count, while anything held for good does.
+inline ProcessFigures SettledFigures() {
+  ProcessFigures least = MeasureProcess();
+  for (int i = 0; i < 2; ++i) {
+    Sleep(100);
+    ProcessFigures f = MeasureProcess();
+    least.handleCount = std::min(least.handleCount, f.handleCount);
+    least.handles = std::min(least.handles, f.handles);
+    least.privateUsage = std::min(least.privateUsage, f.privateUsage);
+    least.pagefileUsage = std::min(least.pagefileUsage, f.pagefileUsage);
+    least.committed = std::min(least.committed, f.committed);
+  }
+  return least;
 }
 
 // One line of a figures table, and its heading.
