@@ -11,9 +11,10 @@
 
 namespace {
 
-// Frames of the audio pipeline's closing period: a stream reset while it
-// plays ends with up to this many zero frames that the plug-in never sent.
-constexpr std::int64_t ResetPeriodFrames = 441;
+// A stream reset while it plays ends with zero frames of the audio
+// pipeline's own, which the plug-in never sent: one or a few 10 ms periods,
+// never more than the pipeline's 100 ms buffer.
+constexpr std::int64_t ClosingSilenceFrames = 4410;
 
 // Reads the whole raw file as 16-bit words; false when it cannot be read.
 bool ReadWords(const std::string& path, std::vector<std::int16_t>& words) {
@@ -38,13 +39,13 @@ int main(int argc, char** argv) {
   std::string input, output;
   int rate = 44100;
   int channels = 2;
-  bool trimResetPeriod = false;
+  bool trimClosingSilence = false;
   app.add_option("raw", input, "Raw capture to convert")->required();
   app.add_option("wav", output, "WAV file to write")->required();
   app.add_option("--rate", rate, "Frames per second")->check(CLI::Range(1000, 384000));
   app.add_option("--channels", channels, "Channels per frame")->check(CLI::Range(1, 8));
-  app.add_flag("--trim-reset-period", trimResetPeriod,
-               "Drop a final run of at most 441 zero frames (the closing period of a reset stream)");
+  app.add_flag("--trim-closing-silence", trimClosingSilence,
+               "Drop a final run of at most 4410 zero frames (100 ms: the closing silence of a reset stream)");
   CLI11_PARSE(app, argc, argv);
 
   std::vector<std::int16_t> words;
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
   }
   // A partial frame at the end (a capture cut mid-write) is dropped.
   std::int64_t frames = static_cast<std::int64_t>(words.size()) / channels;
-  if (trimResetPeriod) {
+  if (trimClosingSilence) {
     std::int64_t zeros = 0;
     while (zeros < frames) {
       bool silent = true;
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
       if (!silent) break;
       ++zeros;
     }
-    if (zeros <= ResetPeriodFrames) frames -= zeros;
+    if (zeros <= ClosingSilenceFrames) frames -= zeros;
   }
 
   SF_INFO info{};

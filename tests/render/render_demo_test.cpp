@@ -151,10 +151,18 @@ TEST_F(RenderDemo, WordsAreTheSynthesisWithChangesOnTime) {
   Phases[0].apply();
   std::size_t next = 1;
   std::vector<std::int16_t> buffer(2 * BufferFrames);
+  // Where the render first leaves the buffer just made, for the messages.
+  std::string difference;
   auto matches = [&](std::size_t start) {
     const std::size_t n = std::min<std::size_t>(BufferFrames, frames - start);
     for (std::size_t i = 0; i < n; ++i) {
-      if (wav.Left[start + i] != buffer[2 * i] || wav.Right[start + i] != buffer[2 * i + 1]) return false;
+      if (wav.Left[start + i] != buffer[2 * i] || wav.Right[start + i] != buffer[2 * i + 1]) {
+        difference = "frame " + std::to_string(start + i) + " of " + std::to_string(frames) + " holds " +
+                     std::to_string(wav.Left[start + i]) + "," + std::to_string(wav.Right[start + i]) +
+                     " where the synthesis gives " + std::to_string(buffer[2 * i]) + "," +
+                     std::to_string(buffer[2 * i + 1]);
+        return false;
+      }
     }
     return true;
   };
@@ -163,14 +171,14 @@ TEST_F(RenderDemo, WordsAreTheSynthesisWithChangesOnTime) {
                                       Load(GeneratorState.Gen2CounterLeft), Load(GeneratorState.Gen2CounterRight)};
     FillBuffer(buffer.data(), BufferFrames);
     if (matches(start)) continue;
-    ASSERT_LT(next, std::size(Phases)) << "buffer at frame " << start << " is not the synthesis' words";
+    ASSERT_LT(next, std::size(Phases)) << "the render is not the synthesis' words: " << difference;
     Store(GeneratorState.Gen1CounterLeft, counters[0]);
     Store(GeneratorState.Gen1CounterRight, counters[1]);
     Store(GeneratorState.Gen2CounterLeft, counters[2]);
     Store(GeneratorState.Gen2CounterRight, counters[3]);
     Phases[next].apply();
     FillBuffer(buffer.data(), BufferFrames);
-    ASSERT_TRUE(matches(start)) << "buffer at frame " << start << " is neither the old nor the next settings' words";
+    ASSERT_TRUE(matches(start)) << "neither the old nor the next settings' words: " << difference;
     EXPECT_NEAR(static_cast<double>(start) / Rate, Phases[next].scriptS, TimingToleranceS)
         << "change " << next << " landed at frame " << start;
     ++next;
