@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -179,8 +180,10 @@ TEST_F(RenderDemo, WordsAreTheSynthesisWithChangesOnTime) {
     Phases[next].apply();
     FillBuffer(buffer.data(), BufferFrames);
     ASSERT_TRUE(matches(start)) << "neither the old nor the next settings' words: " << difference;
-    EXPECT_NEAR(static_cast<double>(start) / Rate, Phases[next].scriptS, TimingToleranceS)
-        << "change " << next << " landed at frame " << start;
+    const double landedS = static_cast<double>(start) / Rate;
+    std::printf("change %zu: script %.3f s, render %.3f s (%+.1f ms)\n", next, Phases[next].scriptS, landedS,
+                (landedS - Phases[next].scriptS) * 1000.0);
+    EXPECT_NEAR(landedS, Phases[next].scriptS, TimingToleranceS) << "change " << next << " landed at frame " << start;
     ++next;
   }
   EXPECT_EQ(next, std::size(Phases)) << "not every change reached the render";
