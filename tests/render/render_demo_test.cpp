@@ -116,7 +116,8 @@ class RenderDemo : public ::testing::Test {
                                 (folder / "demo.log").string() + "' 2>&1";
     const int status = std::system(command.c_str());
     if (status != 0) {
-      failure = "scripts/demo failed (status " + std::to_string(status) + "):\n" + ReadAll(folder / "demo.log");
+      failure = "scripts/demo failed (status " + std::to_string(status) + "; files kept in " + folder.string() +
+                "):\n" + ReadAll(folder / "demo.log");
       return;
     }
     std::string error;
