@@ -255,6 +255,13 @@ std::int64_t WaveformPeriod(double hz, double rate, double tolHz) {
   return 0;
 }
 
+// True when hz is one of the frequencies the caller says were played.
+bool IsExpected(double hz, const std::vector<double>& expected, double tolHz) {
+  for (double e : expected)
+    if (std::fabs(std::fabs(e) - hz) <= std::max(tolHz, 0.01)) return true;
+  return false;
+}
+
 bool IsDerived(const Found& c, const std::vector<Found>& tones, double rate, double tolHz, double periodTolHz) {
   std::vector<const Found*> parents;
   for (const Found& t : tones)
@@ -462,7 +469,8 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
     if (tone && settings.ToneRangeDb > 0.0 && !tones.empty() &&
         c.LevelDbfs < tones.front().LevelDbfs - settings.ToneRangeDb)
       tone = false;
-    if (tone && IsDerived(c, tones, rate, tolHz, periodTolHz)) tone = false;
+    if (tone && !IsExpected(c.Hz, settings.ExpectedHz, tolHz) && IsDerived(c, tones, rate, tolHz, periodTolHz))
+      tone = false;
     (tone ? tones : spurs).push_back(c);
   }
   for (const Found& t : tones) r.Tones.push_back(ToComponent(t));

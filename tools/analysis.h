@@ -54,6 +54,10 @@ struct AnalysisSettings {
   double ChangeDb = 1.0;         // level step that starts a new segment
   double ChangeHz = 0.5;         // frequency step that starts a new segment
   int FrameLength = 4096;        // short-time spectra for change detection (frames)
+  // Frequencies known to have been played (a script's settings, in Hz): a
+  // component on one of them is a tone, also where it falls on a harmonic or
+  // an intermodulation product of a louder tone. MaxTones still applies.
+  std::vector<double> ExpectedHz;
 };
 
 struct SpectralComponent {

@@ -143,6 +143,22 @@ TEST(ToneMeasurement, ClippedToneHasLargeThdNAndFullScalePeak) {
   EXPECT_LT(right.ThdNDb, -80.0);
 }
 
+// A quieter tone on the 5th harmonic of a louder one (200 and 1000 Hz) looks
+// like distortion; told that both were played, the analyser reports both.
+TEST(ToneMeasurement, ExpectedToneOnAHarmonicStaysATone) {
+  TestSignal s;
+  const std::vector<TestTone> side = {{200.0, -20.36}, {1000.0, -40.0, 0.4}};
+  s.Spans = {{0, side, side}};
+  const AnalysisReport guessed = AnalyseSignal(s, "harmonic_guessed.wav");
+  ASSERT_EQ(guessed.Segments.size(), 1u);
+  ExpectTones(guessed.Segments[0].Side[0], {side[0]}, "without expectations");
+  AnalysisSettings told;
+  told.ExpectedHz = {200.0, 1000.0};
+  const AnalysisReport r = AnalyseSignal(s, "harmonic_told.wav", told);
+  ASSERT_EQ(r.Segments.size(), 1u);
+  ExpectTones(r.Segments[0].Side[0], side, "with expectations");
+}
+
 TEST(ToneMeasurement, TruncatedQuietTonesKeepTheirQuantisationErrorAsSpurs) {
   // The generator's own conversion: gain 0.001 * mix 0.2 * 32767 peaks at
   // 6.55 words (-74 dBFS), truncated toward zero; its error lies on the
