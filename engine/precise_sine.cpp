@@ -7,7 +7,7 @@
 namespace precise_sine_detail {
 
 void RefineReduction(double x, double n, double& head, double& tail) {
-  const double ax = std::fabs(x);
+  const double ax = __builtin_fabs(x);  // no x87 round trip, as in PreciseSine
   // Second stage: take away n * P2 (exact); the rounding error of that
   // subtraction is recovered exactly and folded into the next tail.
   double r = x - n * P1;
@@ -16,7 +16,7 @@ void RefineReduction(double x, double n, double& head, double& tail) {
   r = t - w;
   w = n * P2Tail - ((t - r) - w);
   head = r - w;
-  if (std::fabs(head) < ax * 0x1p-49) {
+  if (__builtin_fabs(head) < ax * 0x1p-49) {
     // Third stage: still more than 49 bits cancelled; the closest a double
     // below the reduction limit comes to a multiple of pi/2 leaves enough.
     t = r;
