@@ -27,6 +27,9 @@ extern "C" std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc register
   HostCallbacks.HostContext = hostContext;
   HostCallbacks.GetVariableFn = getVariable;
   HostCallbacks.SetVariableFn = setVariable;
+  // A host that hands over no register-action function gets no actions
+  // rather than a call through address 0.
+  if (registerAction == nullptr) return 0;
   for (const ActionRow& row : ActionTable) {
     char* description = MakeHostText(row.description);
     char* name = MakeHostText(row.name);

@@ -13,7 +13,8 @@ extern "C" {
 std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t unused, char** nameCell, char** authorCell,
                                       char** descriptionCell);
 // Keeps the host's callbacks and registers the sixteen actions, in table
-// order, each with fresh texts. Returns 0.
+// order, each with fresh texts; with no register-action function (0) it only
+// keeps the callbacks. Returns 0.
 std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc registerAction, std::int32_t hostContext,
                                           GetVariableProc getVariable, SetVariableProc setVariable);
 // Runs one action. paramCell is the address of a cell holding the parameter

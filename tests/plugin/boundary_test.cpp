@@ -17,6 +17,11 @@ std::int32_t __stdcall RecordRegister(std::int32_t id, const char* name, const c
 }
 const char* __stdcall NoVariable(const char*) { return nullptr; }
 std::int32_t __stdcall IgnoreSet(const char*, const char*) { return 1; }
+int setCalls = 0;
+std::int32_t __stdcall CountSet(const char*, const char*) {
+  ++setCalls;
+  return 1;
+}
 
 struct ExpectedAction {
   std::int32_t id;
@@ -158,6 +163,17 @@ TEST_F(Boundary, RegisteringAgainHandsOverNewBlocks) {
     EXPECT_NE(first[i].nameBlock, second[i].nameBlock);
     EXPECT_NE(first[i].descriptionBlock, second[i].descriptionBlock);
   }
+}
+
+TEST_F(Boundary, ZeroRegisterFunctionIsNotCalledButTheOtherCallbacksAreKept) {
+  setCalls = 0;
+  CheckedResult r = CallChecked(plugin.registerPlugIn, {0, 0x5eed, AsArg(reinterpret_cast<void*>(&NoVariable)),
+                                                        AsArg(reinterpret_cast<void*>(&CountSet))});
+  EXPECT_EQ(r.value, 0);
+  EXPECT_EQ(r.espDelta, 0);
+  const char* const text = "100";  // the master gain's load-time value
+  EXPECT_EQ(CallChecked(plugin.execAction, {1014, AsArg(&text)}).value, 1);
+  EXPECT_EQ(setCalls, 1) << "the set-variable function was not kept";
 }
 
 }  // namespace
