@@ -255,10 +255,13 @@ std::int64_t WaveformPeriod(double hz, double rate, double tolHz) {
   return 0;
 }
 
-// True when hz is one of the frequencies the caller says were played.
-bool IsExpected(double hz, const std::vector<double>& expected, double tolHz) {
+// True when c lies on one of the frequencies the caller says were played and
+// is louder than a tone's quantisation lines: an expected frequency from
+// another segment must not lift such a line to a tone.
+bool IsExpected(const Found& c, const std::vector<double>& expected, double tolHz) {
+  if (c.LevelDbfs <= kQuantisationDbfs) return false;
   for (double e : expected)
-    if (std::fabs(std::fabs(e) - hz) <= std::max(tolHz, 0.01)) return true;
+    if (std::fabs(std::fabs(e) - c.Hz) <= std::max(tolHz, 0.01)) return true;
   return false;
 }
 
@@ -448,7 +451,8 @@ bool ReadWavRecording(const std::string& path, WavRecording& out, std::string& e
 }
 
 SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate,
-                       const AnalysisSettings& settings) {
+                       const AnalysisSettings& settings, int side) {
+  const std::vector<double>& expected = settings.ExpectedHz[side == 1 ? 1 : 0];
   SideReport r;
   r.NoiseFloorDbfs = kSilentDb;
   if (samples == nullptr || count <= 0 || !(rate > 0.0)) return r;
@@ -469,7 +473,7 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
     if (tone && settings.ToneRangeDb > 0.0 && !tones.empty() &&
         c.LevelDbfs < tones.front().LevelDbfs - settings.ToneRangeDb)
       tone = false;
-    if (tone && !IsExpected(c.Hz, settings.ExpectedHz, tolHz) && IsDerived(c, tones, rate, tolHz, periodTolHz))
+    if (tone && !IsExpected(c, expected, tolHz) && IsDerived(c, tones, rate, tolHz, periodTolHz))
       tone = false;
     (tone ? tones : spurs).push_back(c);
   }
@@ -828,8 +832,8 @@ AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& file
     if (span.Start < 0 || span.End > report.Frames || span.End <= span.Start) continue;
     SegmentReport seg;
     seg.Span = span;
-    seg.Side[0] = AnalyseSide(wav.Left.data() + span.Start, span.End - span.Start, wav.SampleRate, settings);
-    seg.Side[1] = AnalyseSide(wav.Right.data() + span.Start, span.End - span.Start, wav.SampleRate, settings);
+    seg.Side[0] = AnalyseSide(wav.Left.data() + span.Start, span.End - span.Start, wav.SampleRate, settings, 0);
+    seg.Side[1] = AnalyseSide(wav.Right.data() + span.Start, span.End - span.Start, wav.SampleRate, settings, 1);
     report.Segments.push_back(seg);
   }
   return report;

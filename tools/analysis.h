@@ -54,10 +54,11 @@ struct AnalysisSettings {
   double ChangeDb = 1.0;         // level step that starts a new segment
   double ChangeHz = 0.5;         // frequency step that starts a new segment
   int FrameLength = 4096;        // short-time spectra for change detection (frames)
-  // Frequencies known to have been played (a script's settings, in Hz): a
-  // component on one of them is a tone, also where it falls on a harmonic or
-  // an intermodulation product of a louder tone. MaxTones still applies.
-  std::vector<double> ExpectedHz;
+  // Frequencies known to have been played on each side (0 left, 1 right; a
+  // script's settings, in Hz): a component on one of them is a tone, also
+  // where it falls on a harmonic or an intermodulation product of a louder
+  // tone of that side. MaxTones still applies.
+  std::vector<double> ExpectedHz[2];
 };
 
 struct SpectralComponent {
@@ -104,9 +105,10 @@ bool ReadWavRecording(const std::string& path, WavRecording& out, std::string& e
 
 // Measures one side of one stretch of samples (`count` words at `rate` Hz).
 // Answers the report; an empty or silent stretch gives no tone and no
-// SFDR/THD+N. Any thread except concurrently with another FFTW planner user.
+// SFDR/THD+N. `side` (0 left, 1 right) picks the expected frequencies.
+// Any thread except concurrently with another FFTW planner user.
 SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate,
-                       const AnalysisSettings& settings);
+                       const AnalysisSettings& settings, int side = 0);
 
 // Splits the recording where either side's tone content changes (a tone
 // appears, vanishes, or moves by more than ChangeHz or ChangeDb) and places

@@ -28,9 +28,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 16));
   app.add_option("--tone-range", settings.ToneRangeDb, "Components this far below the strongest are spurs (0: off)")
       ->check(CLI::Range(0.0, 200.0));
-  app.add_option("--expect", settings.ExpectedHz,
-                 "A frequency known to have been played (Hz): a component there is a tone, even on a "
-                 "louder tone's harmonic; repeatable");
+  app.add_option("--expect-left", settings.ExpectedHz[0],
+                 "A frequency known to have been played on the left (Hz): a component there is a tone, "
+                 "even on a louder tone's harmonic; repeatable");
+  app.add_option("--expect-right", settings.ExpectedHz[1], "The same for the right side; repeatable");
   app.add_option("--max-spurs", settings.MaxSpursListed, "Spurs listed per side")->check(CLI::Range(0, 1000));
   app.add_option("--change-db", settings.ChangeDb, "Level step that starts a new segment (dB)")
       ->check(CLI::Range(0.05, 60.0));
