@@ -28,7 +28,12 @@ bool StopWorkerForUnload() {
   Store(OutputStream.stopRequested, 1);
   if (WaitForSingleObject(WorkerDoneEvent, UnloadStopTimeoutMs) == WAIT_OBJECT_0) return true;
   HANDLE worker = LiveThreadHandle(RunControl.workerThread);
-  if (worker != nullptr) TerminateThread(worker, 0);
+  if (worker != nullptr) {
+    TerminateThread(worker, 0);
+    // TerminateThread only starts the end: wait, bounded, until the thread no
+    // longer runs the module's code (an ended thread needs no loader lock).
+    WaitForSingleObject(worker, UnloadStopTimeoutMs);
+  }
   return false;
 }
 }  // namespace
