@@ -53,9 +53,18 @@ void StartPlayback() {
   RunControl.running = RunControl.workerThread != 0 ? 1 : 0;
 }
 
+namespace {
+// Does nothing: queued to the worker, it only ends the worker's alertable
+// poll delay early, so the stop request is seen at once.
+void CALLBACK WakeWorker(ULONG_PTR) {}
+}  // namespace
+
 std::int32_t StopPlayback() {
   if (RunControl.running == 0) return 0;
   Store(OutputStream.stopRequested, 1);
+  if (HANDLE worker = LiveThreadHandle(RunControl.workerThread); worker != nullptr) {
+    QueueUserAPC(&WakeWorker, worker, 0);
+  }
   if (RunControl.workerThread != 0) {
     JoinThreadForever(RunControl.workerThread);
     RunControl.workerThread = 0;

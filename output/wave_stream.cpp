@@ -78,7 +78,9 @@ void DelayMs(std::int32_t milliseconds) {
     timeBeginPeriod(1);
     timerPeriodRaised = true;
   }
-  Sleep(static_cast<DWORD>(milliseconds));
+  // Alertable, so that a stop wakes the worker at once (StopPlayback queues it
+  // an empty call) instead of at the end of its poll interval.
+  SleepEx(static_cast<DWORD>(milliseconds), TRUE);
 }
 
 DWORD WINAPI PlaybackWorker(LPVOID) {

@@ -60,7 +60,8 @@ HWAVEOUT ReleaseWaveStream();
 // with no device open it changes nothing. Returns 0. The worker's last step.
 std::int32_t CloseWaveStream();
 
-// Sleeps `milliseconds`; a negative value returns at once. The first call
+// Sleeps `milliseconds`, alertably (a call queued to the worker ends the
+// sleep early); a negative value returns at once. The first call
 // that sleeps raises the system timer resolution to 1 ms for the rest of the
 // process's life.
 void DelayMs(std::int32_t milliseconds);
