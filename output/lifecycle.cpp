@@ -51,6 +51,7 @@ void ModuleAttach() {
   OutputStream.slots = static_cast<BufferSlot*>(HeapAllocZeroed(RuntimeHeap, SlotCount * sizeof(BufferSlot)));
   // Signalled: no worker exists yet.
   WorkerDoneEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  PrepareWorkerExit();
   // A worker outlives an unload by FreeLibrary inside waveOutClose, so the
   // multimedia library must not be unloaded with this one: it stays loaded
   // for the life of the process.
@@ -65,6 +66,9 @@ void ModuleAttach() {
 void ModuleDetach(bool processEnding) {
   // At process exit the other threads are already gone: nothing to wait for.
   bool heapsUnused = processEnding || StopWorkerForUnload();
+  // At process exit no thread is left; otherwise a worker that has signalled
+  // may still be on its way out through the exit path.
+  ReleaseWorkerExit(!processEnding && LiveThreadHandle(RunControl.workerThread) != nullptr);
   CloseThreadHandles();
   if (heapsUnused) {
     DestroyPrivateHeap(BufferHeap);

@@ -1,5 +1,7 @@
 #include "output/run_control.h"
 
+#include <cstring>
+
 #include "engine/generator_state.h"
 #include "output/thread_registry.h"
 #include "output/wave_stream.h"
@@ -12,15 +14,92 @@ HANDLE WorkerDoneEvent = nullptr;
 // also needs: the unload can therefore wait for WorkerDoneEvent but never for
 // the worker's thread handle. Closing the device needs the loader lock too
 // (the audio system ends a thread of its own), so the worker signals first and
-// closes afterwards, by then outside the module: its last act is a jump into
-// SetEvent that returns into waveOutClose (of the device it has already reset
-// and emptied), which returns into ExitThread(0). Once the event is set, no
+// closes afterwards, by then outside the module: SetEvent, waveOutClose (of
+// the device it has already reset and emptied) and ExitThread(0), with no
+// instruction of the module run between them. Once the event is set, no
 // instruction, data or heap block of the module is used again. With no device
-// open, waveOutClose(null) merely answers an error.
+// open, waveOutClose(null) merely answers an error. The system's own entry
+// points are taken from the import table, not thunks in this module.
+//
+// x86: arguments travel on the stack, so the three calls are chained through
+// return addresses: the worker jumps into SetEvent, which returns (removing
+// its argument) into waveOutClose, which returns into ExitThread.
+//
+// x64: arguments travel in volatile registers, which no return-address chain
+// can load, so the three calls are made by a tail stub of a few instructions
+// that lives in a page of its own outside the module's image (WorkerTail). The
+// worker puts the event in rcx, the device and the last two entry points in
+// callee-saved registers (which SetEvent and waveOutClose preserve), aligns
+// its stack and jumps to the stub. The unload cannot unmap that page; it is
+// freed only once no worker thread is left that could be running it.
+#if defined(__x86_64__)
+namespace {
+// The stub's instructions, assembled with the module and copied out at load.
+// Entered by a jump with rsp 16-byte aligned, rcx = done event, rax = SetEvent,
+// rbx = device, rsi = waveOutClose, rdi = ExitThread.
+extern "C" const unsigned char WorkerTailCode[];
+extern "C" const unsigned char WorkerTailCodeEnd[];
+asm(R"(
+  .text
+  .p2align 4
+WorkerTailCode:
+  subq $32, %rsp      # the callees' register home area; rsp stays 16-byte aligned at each call
+  call *%rax          # SetEvent(done)
+  movq %rbx, %rcx
+  call *%rsi          # waveOutClose(device)
+  xorl %ecx, %ecx
+  call *%rdi          # ExitThread(0): does not return
+  int3
+WorkerTailCodeEnd:
+)");
+
+void* WorkerTail = nullptr;
+}  // namespace
+
 DWORD WINAPI WorkerThreadEntry(LPVOID) {
   HWAVEOUT device = RunPlayback();
   HANDLE done = WorkerDoneEvent;
-  // The system's own entry points (read from the import table), not thunks in this module.
+  void* tail = WorkerTail;
+  void* setEvent = reinterpret_cast<void*>(&SetEvent);
+  void* closeDevice = reinterpret_cast<void*>(&waveOutClose);
+  void* exitThread = reinterpret_cast<void*>(&ExitThread);
+  asm volatile(
+      "andq $-16, %%rsp\n\t"
+      "jmp *%%rdx"
+      :
+      : "c"(done), "a"(setEvent), "b"(device), "S"(closeDevice), "D"(exitThread), "d"(tail)
+      : "memory");
+  __builtin_unreachable();
+}
+
+bool PrepareWorkerExit() {
+  if (WorkerTail != nullptr) return true;
+  const auto bytes = static_cast<SIZE_T>(WorkerTailCodeEnd - WorkerTailCode);
+  void* page = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (page == nullptr) return false;
+  std::memcpy(page, WorkerTailCode, bytes);
+  DWORD previous = 0;
+  if (!VirtualProtect(page, bytes, PAGE_EXECUTE_READ, &previous)) {
+    VirtualFree(page, 0, MEM_RELEASE);
+    return false;
+  }
+  FlushInstructionCache(GetCurrentProcess(), page, bytes);
+  WorkerTail = page;
+  return true;
+}
+
+void ReleaseWorkerExit(bool workerMayRun) {
+  // A worker that has signalled may still be inside the stub, in waveOutClose
+  // or on its way into ExitThread: then the page is left to the process.
+  if (WorkerTail != nullptr && !workerMayRun) VirtualFree(WorkerTail, 0, MEM_RELEASE);
+  WorkerTail = nullptr;
+}
+
+bool WorkerExitReady() { return WorkerTail != nullptr; }
+#else
+DWORD WINAPI WorkerThreadEntry(LPVOID) {
+  HWAVEOUT device = RunPlayback();
+  HANDLE done = WorkerDoneEvent;
   void* setEvent = reinterpret_cast<void*>(&SetEvent);
   void* closeDevice = reinterpret_cast<void*>(&waveOutClose);
   void* exitThread = reinterpret_cast<void*>(&ExitThread);
@@ -38,6 +117,12 @@ DWORD WINAPI WorkerThreadEntry(LPVOID) {
   __builtin_unreachable();
 }
 
+// The x86 exit chain needs nothing beyond the module's imports.
+bool PrepareWorkerExit() { return true; }
+void ReleaseWorkerExit(bool) {}
+bool WorkerExitReady() { return true; }
+#endif
+
 void StartPlayback() {
   if (RunControl.running != 0) return;
   ResetCounters();
@@ -45,7 +130,7 @@ void StartPlayback() {
   RunControl.workerThread = 0;
   // Without its slots or its done signal a worker could not run or could not
   // be unloaded safely: then no thread is created, as if creation had failed.
-  if (OutputStream.slots != nullptr && WorkerDoneEvent != nullptr) {
+  if (OutputStream.slots != nullptr && WorkerDoneEvent != nullptr && WorkerExitReady()) {
     ResetEvent(WorkerDoneEvent);
     RunControl.workerThread = SpawnThread(&WorkerThreadEntry, nullptr);
     if (RunControl.workerThread == 0) SetEvent(WorkerDoneEvent);

@@ -25,6 +25,20 @@ extern HANDLE WorkerDoneEvent;
 // the thread without returning into the module. Exit code 0.
 DWORD WINAPI WorkerThreadEntry(LPVOID parameter);
 
+// Makes ready what a worker needs to leave the module's code at its end (on
+// x64 a tail stub in a page outside the module's image). Returns false when
+// the system refused; then no worker is started. Load sequence only.
+bool PrepareWorkerExit();
+
+// Gives back what PrepareWorkerExit made, unless workerMayRun says that a
+// worker thread may still be executing it (then it is left to the process).
+// Unload sequence only.
+void ReleaseWorkerExit(bool workerMayRun);
+
+// True between a successful PrepareWorkerExit and ReleaseWorkerExit (always
+// on x86, whose exit chain needs nothing). Host's thread.
+bool WorkerExitReady();
+
 // Resets the counters and creates the one worker unless playback is running.
 void StartPlayback();
 

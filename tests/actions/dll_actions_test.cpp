@@ -28,19 +28,19 @@ class DllActions : public ::testing::Test {
     CheckedResult r = CallChecked(plugin.registerPlugIn, {AsArg(reinterpret_cast<void*>(&IgnoreRegister)), 0,
                                                           AsArg(reinterpret_cast<void*>(get)),
                                                           AsArg(reinterpret_cast<void*>(set))});
-    ASSERT_EQ(r.espDelta, 0);
+    ASSERT_STACK_BALANCED(r);
     Recorder.Clear();
   }
   // Runs an action with a parameter cell holding the text's address.
   static std::int32_t Exec(std::int32_t id, const char* text) {
     const char* cell = text;
     CheckedResult r = CallChecked(plugin.execAction, {id, AsArg(&cell)});
-    EXPECT_EQ(r.espDelta, 0) << id;
+    EXPECT_STACK_BALANCED(r) << id;
     return r.value;
   }
-  static std::int32_t ExecWithCellAddress(std::int32_t id, std::int32_t cellAddress) {
+  static std::int32_t ExecWithCellAddress(std::int32_t id, HostArg cellAddress) {
     CheckedResult r = CallChecked(plugin.execAction, {id, cellAddress});
-    EXPECT_EQ(r.espDelta, 0) << id;
+    EXPECT_STACK_BALANCED(r) << id;
     return r.value;
   }
   static LoadedPlugin plugin;

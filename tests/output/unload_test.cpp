@@ -18,7 +18,7 @@ constexpr std::int64_t SomeBuffers = 3 * 8192;
 std::int32_t Exec(const LoadedPlugin& p, std::int32_t action, const char* text = nullptr) {
   const char* cell = text;
   CheckedResult r = CallChecked(p.execAction, {action, AsArg(text != nullptr ? &cell : nullptr)});
-  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_STACK_BALANCED(r);
   return r.value;
 }
 

@@ -88,18 +88,26 @@ std::string ReadAll(const fs::path& path) {
   return s.str();
 }
 
-std::string WindowsBuild() {
+// The architecture the demo picks on its own: x86 where this machine can run
+// 32-bit programs, x64 otherwise (the one probe decides for both).
+std::string DemoArch() {
+  return std::system("'" KQ_SOURCE_DIR "/cmake/can-run-x86' >/dev/null 2>&1") == 0 ? "x86" : "x64";
+}
+
+std::string WindowsBuild(const std::string& arch) {
   const char* env = std::getenv("KQ_WIN_BUILD");
-  return env != nullptr && *env != '\0' ? std::string(env) : std::string(KQ_DEFAULT_WIN_BUILD);
+  return env != nullptr && *env != '\0' ? std::string(env) : std::string(KQ_BUILD_ROOT "/windows-") + arch;
 }
 
 class RenderDemo : public ::testing::Test {
  protected:
   // One render for all checks: it costs a Wine start and 3 s of real time.
   static void SetUpTestSuite() {
-    const std::string win = WindowsBuild();
+    const std::string arch = DemoArch();
+    const std::string win = WindowsBuild(arch);
+    std::printf("rendering through the %s build at %s\n", arch.c_str(), win.c_str());
     if (!fs::exists(win + "/bin/kqhost.exe") || !fs::exists(win + "/bin/KalvixQuad_ORVANE_PRECISION.dll")) {
-      skipReason = "no windows-x86 build at " + win;
+      skipReason = "no windows-" + arch + " build at " + win;
       return;
     }
     std::string pattern = (fs::temp_directory_path() / "kq-render-test.XXXXXX").string();
@@ -111,7 +119,8 @@ class RenderDemo : public ::testing::Test {
     fs::path scriptPath = folder / "short.kq";
     std::ofstream(scriptPath) << Script;
     const std::string command = "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
-                                std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --out '" +
+                                std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch +
+                                " --out '" +
                                 (folder / "out").string() + "' '" + scriptPath.string() + "' >'" +
                                 (folder / "demo.log").string() + "' 2>&1";
     const int status = std::system(command.c_str());

@@ -191,7 +191,7 @@ void RunRandomActions(const LoadedPlugin& p, std::int64_t calls, bool playing, s
     std::string text;
     const std::string* textPtr = nullptr;
     const char* cell = nullptr;
-    std::int32_t cellAddress = 0;
+    HostArg cellAddress = 0;
     const std::uint32_t cellKind = make.Below(10);
     if (cellKind == 0) {
       // No cell; ids that must not read the cell may even get an unreadable one.

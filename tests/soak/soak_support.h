@@ -111,7 +111,7 @@ inline LoadedPlugin LoadAndRegister(GetVariableProc get = &HostGet, SetVariableP
   CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
                                                    AsArg(reinterpret_cast<void*>(get)),
                                                    AsArg(reinterpret_cast<void*>(set))});
-  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_STACK_BALANCED(r);
   Host.Clear();
   return p;
 }
@@ -121,13 +121,13 @@ inline void Reregister(const LoadedPlugin& p, GetVariableProc get, SetVariablePr
   CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
                                                    AsArg(reinterpret_cast<void*>(get)),
                                                    AsArg(reinterpret_cast<void*>(set))});
-  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_STACK_BALANCED(r);
 }
 
 // Runs an action with its parameter cell at `cellAddress` (0 for none).
-inline std::int32_t ExecCell(const LoadedPlugin& p, std::int32_t id, std::int32_t cellAddress) {
+inline std::int32_t ExecCell(const LoadedPlugin& p, std::int32_t id, HostArg cellAddress) {
   CheckedResult r = CallChecked(p.execAction, {id, cellAddress});
-  EXPECT_EQ(r.espDelta, 0) << "action " << id;
+  EXPECT_STACK_BALANCED(r) << "action " << id;
   return r.value;
 }
 

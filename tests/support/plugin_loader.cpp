@@ -1,7 +1,11 @@
 #include "tests/support/plugin_loader.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(__i386__)
 // cdecl: CallCheckedRaw(fn, args, count, &delta) -> EAX of fn.
-extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const std::int32_t* args, std::int32_t count,
+extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const HostArg* args, std::int32_t count,
                                        std::int32_t* delta);
 asm(R"(
   .text
@@ -36,6 +40,34 @@ _CallCheckedRaw:
   ret
 )");
 
+CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args) {
+  std::int32_t delta = 0x7fffffff;
+  std::int32_t value = CallCheckedRaw(fn, args.data(), static_cast<std::int32_t>(args.size()), &delta);
+  return {value, delta};
+}
+#else
+// x64 has one calling convention in which the caller owns the stack, so the
+// call is an ordinary one through a pointer of the right arity; the result is
+// the callee's 32-bit answer in eax.
+CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args) {
+  using A = HostArg;
+  void* p = reinterpret_cast<void*>(fn);
+  const A* a = args.data();
+  std::int32_t value = 0;
+  switch (args.size()) {
+    case 0: value = reinterpret_cast<std::int32_t (*)()>(p)(); break;
+    case 1: value = reinterpret_cast<std::int32_t (*)(A)>(p)(a[0]); break;
+    case 2: value = reinterpret_cast<std::int32_t (*)(A, A)>(p)(a[0], a[1]); break;
+    case 3: value = reinterpret_cast<std::int32_t (*)(A, A, A)>(p)(a[0], a[1], a[2]); break;
+    case 4: value = reinterpret_cast<std::int32_t (*)(A, A, A, A)>(p)(a[0], a[1], a[2], a[3]); break;
+    default:
+      std::fprintf(stderr, "CallChecked: %zu arguments are not supported\n", args.size());
+      std::abort();
+  }
+  return {value, 0};
+}
+#endif
+
 LoadedPlugin LoadPlugin() {
   LoadedPlugin p;
   p.module = LoadLibraryA(PluginFileName);
@@ -46,10 +78,4 @@ LoadedPlugin LoadPlugin() {
   p.editAction = GetProcAddress(p.module, "_nbEditAction");
   p.message = GetProcAddress(p.module, "_nbMessage");
   return p;
-}
-
-CheckedResult CallChecked(FARPROC fn, const std::vector<std::int32_t>& args) {
-  std::int32_t delta = 0x7fffffff;
-  std::int32_t value = CallCheckedRaw(fn, args.data(), static_cast<std::int32_t>(args.size()), &delta);
-  return {value, delta};
 }

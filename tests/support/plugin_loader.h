@@ -1,6 +1,8 @@
-// Loads the plug-in DLL the way a host does and calls its entry points through
-// a thunk that checks the stack, so a wrong calling convention fails a test
-// instead of corrupting it. Windows test programs only.
+// Loads the plug-in DLL the way a host does and calls its entry points. On x86
+// the call goes through a thunk that checks the stack, so a wrong calling
+// convention fails a test instead of corrupting it; x64 has one convention, in
+// which the caller owns the stack, and there the export table is what the
+// tests check. Windows test programs only.
 #pragma once
 
 #include <windows.h>
@@ -24,16 +26,32 @@ struct LoadedPlugin {
 // five names; fields stay null where a step fails.
 LoadedPlugin LoadPlugin();
 
+// One argument as the entry points receive it: a number or an address, 32
+// bits on x86 and 64 on x64.
+using HostArg = std::intptr_t;
+
+// True where the stack-balance check means something (x86 only).
+constexpr bool StackBalanceCheckable = sizeof(void*) == 4;
+
 struct CheckedResult {
-  std::int32_t value;     // EAX after the call
-  std::int32_t espDelta;  // ESP after the call minus ESP before pushing: 0 when the callee removed exactly its arguments
+  std::int32_t value;  // EAX after the call
+  // x86: ESP after the call minus ESP before pushing: 0 when the callee
+  // removed exactly its arguments. Always 0 on x64.
+  std::int32_t espDelta;
 };
 
-// Pushes args (first argument last, as stdcall does), calls fn, and reports
-// the result and how the stack pointer moved.
-CheckedResult CallChecked(FARPROC fn, const std::vector<std::int32_t>& args);
+// x86: pushes args (first argument last, as stdcall does), calls fn, and
+// reports the result and how the stack pointer moved. x64: an ordinary call
+// with up to four arguments.
+CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args);
 
-inline std::int32_t AsArg(const void* p) { return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(p)); }
+// The callee removed exactly its arguments; checked only where that can fail.
+#define EXPECT_STACK_BALANCED(r) \
+  if constexpr (!StackBalanceCheckable) {} else EXPECT_EQ((r).espDelta, 0)
+#define ASSERT_STACK_BALANCED(r) \
+  if constexpr (!StackBalanceCheckable) {} else ASSERT_EQ((r).espDelta, 0)
+
+inline HostArg AsArg(const void* p) { return reinterpret_cast<HostArg>(p); }
 
 // The host's get-variable and set-variable functions, as a test host provides them.
 using GetVariableProc = const char*(__stdcall*)(const char* name);
