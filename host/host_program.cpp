@@ -196,6 +196,34 @@ std::string DefaultPluginPath() {
   }
 }
 
+// The architecture a PE file is built for, from its header's machine field:
+// "32-bit", "64-bit", or empty when the file cannot be read as one.
+std::string PeArchitecture(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return {};
+  std::uint32_t peOffset = 0;
+  std::uint16_t machine = 0;
+  const bool read = std::fseek(file, 0x3c, SEEK_SET) == 0 && std::fread(&peOffset, 4, 1, file) == 1 &&
+                    std::fseek(file, static_cast<long>(peOffset) + 4, SEEK_SET) == 0 &&
+                    std::fread(&machine, 2, 1, file) == 1;
+  std::fclose(file);
+  if (!read) return {};
+  if (machine == IMAGE_FILE_MACHINE_I386) return "32-bit";
+  if (machine == IMAGE_FILE_MACHINE_AMD64) return "64-bit";
+  return {};
+}
+
+// For a plug-in built for the other architecture (a 32-bit process cannot
+// load a 64-bit DLL, nor the reverse): which kqhost to use instead.
+std::string WrongArchitectureNote(const std::string& path, DWORD error) {
+  constexpr const char* Self = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+  if (error != ERROR_BAD_EXE_FORMAT) return {};
+  const std::string dll = PeArchitecture(path);
+  if (dll.empty() || dll == Self) return {};
+  return std::string(": it is a ") + dll + " DLL and this kqhost is " + Self + "; use the " + dll +
+         " kqhost (the windows-" + (dll == "64-bit" ? "x64" : "x86") + " build) beside it";
+}
+
 void ReportError(const HostOptions& options, int line, const std::string& message) {
   std::fflush(stdout);
   if (line > 0) {
@@ -322,7 +350,9 @@ int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLi
   std::string path = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr) {
-    ReportError(options, 0, "cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
+    const DWORD error = GetLastError();
+    ReportError(options, 0, "cannot load plug-in '" + path + "' (error " + std::to_string(error) + ")" +
+                                WrongArchitectureNote(path, error));
     return ExitLoadError;
   }
   auto init = reinterpret_cast<InitPlugInProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbInitPlugIn")));

@@ -194,4 +194,28 @@ TEST(Kqhost, MissingScriptFileIsALoadError) {
   EXPECT_NE(run.err.find("cannot read script 'no_such_script.kq'"), std::string::npos) << run.err;
 }
 
+// The plug-in built for the other architecture cannot be loaded into this
+// kqhost: the error says which kqhost to use. The fixture is the real DLL with
+// its header's machine field turned to the other architecture.
+TEST(Kqhost, PlugInOfTheOtherArchitectureNamesTheKqhostToUse) {
+  const bool self64 = sizeof(void*) == 8;
+  std::ifstream in(FolderOfThisProgram() + "KalvixQuad_ORVANE_PRECISION.dll", std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(image.size(), 0x40u);
+  const std::uint32_t peOffset = *reinterpret_cast<const std::uint32_t*>(image.data() + 0x3c);
+  ASSERT_LT(peOffset + 6u, image.size());
+  std::uint16_t machine = self64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+  image.replace(peOffset + 4, 2, reinterpret_cast<const char*>(&machine), 2);
+  const std::string other = TempFile("kqa");
+  std::ofstream(other, std::ios::binary) << image;
+
+  HostRun run = RunKqhost("--plugin \"" + other + "\"", "print\n", false);
+  DeleteFileA(other.c_str());
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 2u);
+  const std::string expected = self64 ? "it is a 32-bit DLL and this kqhost is 64-bit; use the 32-bit kqhost (the windows-x86 build)"
+                                      : "it is a 64-bit DLL and this kqhost is 32-bit; use the 64-bit kqhost (the windows-x64 build)";
+  EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+}
+
 }  // namespace
