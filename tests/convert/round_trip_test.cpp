@@ -21,8 +21,9 @@
 
 namespace {
 
-// Under Wine, and in unoptimised (sanitizer) builds, fewer: a few seconds.
-#if defined(_WIN32) || !defined(NDEBUG)
+// Under Wine, in unoptimised (sanitizer) builds and under ThreadSanitizer
+// (this test has no threads to check), fewer: a few seconds.
+#if defined(_WIN32) || !defined(NDEBUG) || defined(__SANITIZE_THREAD__)
 constexpr int kSamplesPerKind = 25000;
 #else
 constexpr int kSamplesPerKind = 200000;
