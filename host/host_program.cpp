@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 
 namespace {
 
@@ -24,23 +23,12 @@ constexpr const char* StartActionName = "Kalvix_Start";
 constexpr const char* StopActionName = "Kalvix_Stop";
 constexpr std::int32_t HostContextValue = 0x4b51;  // any value: the plug-in keeps it unread
 
-struct Action {
-  std::int32_t id;
-  std::string name;
-  std::string description;
-  std::int32_t paramFlag;
-};
-
-// The host's one process-wide record; the plug-in's callbacks reach it
-// directly, on the host's own thread.
-struct HostRecord {
-  std::vector<Action> actions;
-  std::map<std::string, std::string> variables;
-  // Every block the plug-in hands over belongs to the host. They are kept
-  // here and freed once, after the plug-in is unloaded.
-  std::vector<const char*> blocks;
-  bool showPublished = false;
-} Host;
+// The host's one process-wide record (actions, variables, messages); the
+// plug-in's callbacks reach it directly, on the host's own thread.
+ScriptHostRecord Host;
+// Every block the plug-in hands over belongs to the host. They are kept here
+// and freed once, after the plug-in is unloaded.
+std::vector<const char*> HostBlocks;
 
 // The script's clock while the tone generator plays. Script time is the sum
 // of the waits since the last start; with an audio clock, "now" is how much
@@ -138,7 +126,7 @@ void FinishOnClock() {
 }
 
 std::string TextOf(const char* block) {
-  if (block != nullptr) Host.blocks.push_back(block);
+  if (block != nullptr) HostBlocks.push_back(block);
   return block != nullptr ? std::string(block) : std::string();
 }
 
@@ -146,40 +134,20 @@ std::int32_t __stdcall HostRegisterAction(std::int32_t id, const char* name, con
                                           std::int32_t paramFlag, std::int32_t, std::int32_t) {
   std::string nameText = TextOf(name);
   std::string descriptionText = TextOf(description);
-  if (nameText.empty()) return 0;
-  for (Action& a : Host.actions) {
-    if (a.name == nameText) {  // registered again: the newest registration counts
-      a = Action{id, nameText, descriptionText, paramFlag};
-      return 1;
-    }
-  }
-  Host.actions.push_back(Action{id, nameText, descriptionText, paramFlag});
-  return 1;
+  return RegisterHostAction(Host, HostAction{id, nameText, descriptionText, paramFlag}) ? 1 : 0;
 }
 
 // Unknown variables answer 0. The answer stays valid until the variable is set again.
 const char* __stdcall HostGetVariable(const char* name) {
-  std::string nameText = TextOf(name);
-  auto it = Host.variables.find(nameText);
-  return it != Host.variables.end() ? it->second.c_str() : nullptr;
+  const std::string* value = FindHostVariable(Host, TextOf(name));
+  return value != nullptr ? value->c_str() : nullptr;
 }
 
 std::int32_t __stdcall HostSetVariable(const char* name, const char* value) {
   std::string nameText = TextOf(name);
   std::string valueText = TextOf(value);
-  if (Host.showPublished) {
-    std::printf("published %s = %s\n", nameText.c_str(), valueText.c_str());
-    std::fflush(stdout);
-  }
-  Host.variables[nameText] = valueText;
+  PublishHostVariable(Host, nameText, valueText);
   return 1;
-}
-
-const Action* FindActionByName(const std::string& name) {
-  for (const Action& a : Host.actions) {
-    if (a.name == name) return &a;
-  }
-  return nullptr;
 }
 
 std::string DefaultPluginPath() {
@@ -224,39 +192,10 @@ std::string WrongArchitectureNote(const std::string& path, DWORD error) {
          " kqhost (the windows-" + (dll == "64-bit" ? "x64" : "x86") + " build) beside it";
 }
 
-void ReportError(const HostOptions& options, int line, const std::string& message) {
-  std::fflush(stdout);
-  if (line > 0) {
-    std::fprintf(stderr, "%s:%d: error: %s\n", options.scriptSource.c_str(), line, message.c_str());
-  } else {
-    std::fprintf(stderr, "kqhost: error: %s\n", message.c_str());
-  }
-}
-
-void PrintVariable(const std::string& name) {
-  auto it = Host.variables.find(name);
-  if (it == Host.variables.end()) {
-    std::printf("%s is not set\n", name.c_str());
-  } else {
-    std::printf("%s = %s\n", name.c_str(), it->second.c_str());
-  }
-}
-
-void PrintActions() {
-  for (const Action& a : Host.actions) {
-    std::printf("%d %s%s - %s\n", a.id, a.name.c_str(), a.paramFlag != 0 ? " <parameter>" : "",
-                a.description.c_str());
-  }
-}
-
 // Runs one checked command; returns false with message on a failure.
 bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std::string& message) {
+  if (RunHostCommand(Host, c)) return true;
   switch (c.kind) {
-    case CommandKind::Nothing:
-      return true;
-    case CommandKind::SetVariable:
-      Host.variables[c.name] = c.text;
-      return true;
     case CommandKind::Wait:
       std::fflush(stdout);
       if (playing) {
@@ -265,19 +204,8 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
         Sleep(c.millis);
       }
       return true;
-    case CommandKind::Print:
-      if (c.name.empty()) {
-        if (Host.variables.empty()) std::printf("(no variables)\n");
-        for (const auto& v : Host.variables) std::printf("%s = %s\n", v.first.c_str(), v.second.c_str());
-      } else {
-        PrintVariable(c.name);
-      }
-      return true;
-    case CommandKind::ListActions:
-      PrintActions();
-      return true;
     case CommandKind::Action: {
-      const Action* action = FindActionByName(c.name);
+      const HostAction* action = FindHostAction(Host, c.name);
       if (action == nullptr) {  // checked before running; kept for safety
         message = "unknown action or command '" + c.name + "'";
         return false;
@@ -298,6 +226,11 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
       }
       return true;
     }
+    case CommandKind::Nothing:
+    case CommandKind::SetVariable:
+    case CommandKind::Print:
+    case CommandKind::ListActions:
+      break;  // the host's own commands, run above
   }
   return true;
 }
@@ -305,7 +238,7 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
 // A well-behaved host stops the tone generator before it unloads the plug-in.
 void StopIfPlaying(ExecActionProc exec, bool playing) {
   if (!playing) return;
-  const Action* stop = FindActionByName(StopActionName);
+  const HostAction* stop = FindHostAction(Host, StopActionName);
   if (stop == nullptr) return;
   FinishOnClock();
   std::printf("stopping playback (%s)\n", StopActionName);
@@ -316,15 +249,18 @@ void StopIfPlaying(ExecActionProc exec, bool playing) {
 void Unload(HMODULE module) {
   FreeLibrary(module);
   // A block handed over twice is still freed once.
-  std::sort(Host.blocks.begin(), Host.blocks.end());
-  Host.blocks.erase(std::unique(Host.blocks.begin(), Host.blocks.end()), Host.blocks.end());
-  for (const char* block : Host.blocks) GlobalFree(const_cast<char*>(block));
-  Host.blocks.clear();
+  std::sort(HostBlocks.begin(), HostBlocks.end());
+  HostBlocks.erase(std::unique(HostBlocks.begin(), HostBlocks.end()), HostBlocks.end());
+  for (const char* block : HostBlocks) GlobalFree(const_cast<char*>(block));
+  HostBlocks.clear();
 }
 
 }  // namespace
 
 int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLines) {
+  Host.program = "kqhost";
+  Host.source = options.scriptSource;
+  Host.out = stdout;
   Host.showPublished = options.showPublished;
   Clock.capturePath = WindowsPathOf(options.audioClockPath);
   Clock.leadMillis = options.audioLeadMillis;
@@ -333,26 +269,14 @@ int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLi
 
   // Check the syntax first: a malformed script loads nothing.
   std::vector<ScriptCommand> commands;
-  bool syntaxOk = true;
-  for (std::size_t i = 0; i < scriptLines.size(); ++i) {
-    ScriptCommand command;
-    std::string error;
-    int lineNumber = static_cast<int>(i + 1);
-    if (!ParseScriptLine(scriptLines[i], lineNumber, command, error)) {
-      ReportError(options, lineNumber, error);
-      syntaxOk = false;
-    } else if (command.kind != CommandKind::Nothing) {
-      commands.push_back(command);
-    }
-  }
-  if (!syntaxOk) return ExitScriptError;
+  if (!ParseScript(Host, scriptLines, commands)) return ExitScriptError;
 
   std::string path = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr) {
     const DWORD error = GetLastError();
-    ReportError(options, 0, "cannot load plug-in '" + path + "' (error " + std::to_string(error) + ")" +
-                                WrongArchitectureNote(path, error));
+    ReportScriptError(Host, 0, "cannot load plug-in '" + path + "' (error " + std::to_string(error) + ")" +
+                                   WrongArchitectureNote(path, error));
     return ExitLoadError;
   }
   auto init = reinterpret_cast<InitPlugInProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbInitPlugIn")));
@@ -360,7 +284,7 @@ int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLi
       reinterpret_cast<RegisterPlugInProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbRegisterPlugIn")));
   auto exec = reinterpret_cast<ExecActionProc>(reinterpret_cast<void*>(GetProcAddress(module, "_nbExecAction")));
   if (init == nullptr || registerPlugIn == nullptr || exec == nullptr) {
-    ReportError(options, 0, "'" + path + "' is not a plug-in of this interface (entry points missing)");
+    ReportScriptError(Host, 0, "'" + path + "' is not a plug-in of this interface (entry points missing)");
     Unload(module);
     return ExitLoadError;
   }
@@ -374,18 +298,7 @@ int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLi
   registerPlugIn(&HostRegisterAction, HostContextValue, &HostGetVariable, &HostSetVariable);
 
   // Every action must exist, and a setting action needs its parameter.
-  bool namesOk = true;
-  for (const ScriptCommand& c : commands) {
-    if (c.kind != CommandKind::Action) continue;
-    const Action* action = FindActionByName(c.name);
-    if (action == nullptr) {
-      ReportError(options, c.line, "unknown action or command '" + c.name + "'");
-      namesOk = false;
-    } else if (action->paramFlag != 0 && !c.hasText) {
-      ReportError(options, c.line, "action '" + c.name + "' needs a parameter");
-      namesOk = false;
-    }
-  }
+  const bool namesOk = CheckScriptActions(Host, commands);
 
   int status = ExitOk;
   bool playing = false;
@@ -395,7 +308,7 @@ int RunHost(const HostOptions& options, const std::vector<std::string>& scriptLi
     for (const ScriptCommand& c : commands) {
       std::string message;
       if (!RunCommand(exec, c, playing, message)) {
-        ReportError(options, c.line, message);
+        ReportScriptError(Host, c.line, message);
         status = ExitScriptError;
         break;
       }

@@ -19,11 +19,6 @@ struct HostOptions {
   bool showTimeline = false;     // print "timeline <line> <script ms> <clock ms>" per action while playing
 };
 
-// Exit statuses of the host program.
-constexpr int ExitOk = 0;
-constexpr int ExitScriptError = 1;
-constexpr int ExitLoadError = 2;
-
 // Loads the plug-in, prints its identity, registers its actions, checks every
 // line of the script against them and then runs it. Stops a started tone
 // generator and unloads the plug-in before returning. Messages go to stdout,

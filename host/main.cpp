@@ -2,8 +2,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -11,11 +9,10 @@
 
 namespace {
 
-bool ReadLines(std::istream& in, std::vector<std::string>& lines) {
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return !in.bad();
-}
+// Continues the last line of ScriptSyntaxHelp.
+const char* const HostHelpTail = R"( At the end of the script, or on an error, a
+started tone generator is stopped (Kalvix_Stop) before the plug-in is unloaded.
+Exit status: 0 success, 1 script error, 2 the plug-in or script could not be loaded.)";
 
 }  // namespace
 
@@ -38,23 +35,18 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 10000.0));
   app.add_flag("--timeline", options.showTimeline,
                "While playing, print \"timeline <line> <script ms> <clock ms>\" before each action");
-  app.footer(ScriptSyntaxHelp);
+  app.footer(std::string(ScriptSyntaxHelp) + HostHelpTail);
   CLI11_PARSE(app, argc, argv);
 
   std::vector<std::string> lines;
-  if (scriptPath == "-") {
-    options.scriptSource = "<stdin>";
-    if (!ReadLines(std::cin, lines)) {
+  options.scriptSource = scriptPath == "-" ? "<stdin>" : scriptPath;
+  if (!ReadScriptLines(scriptPath, lines)) {
+    if (scriptPath == "-") {
       std::fprintf(stderr, "kqhost: error: cannot read the script from standard input\n");
-      return ExitLoadError;
-    }
-  } else {
-    options.scriptSource = scriptPath;
-    std::ifstream file(scriptPath, std::ios::binary);
-    if (!file || !ReadLines(file, lines)) {
+    } else {
       std::fprintf(stderr, "kqhost: error: cannot read script '%s'\n", scriptPath.c_str());
-      return ExitLoadError;
     }
+    return ExitLoadError;
   }
   return RunHost(options, lines);
 }

@@ -1,5 +1,8 @@
 #include "host/script.h"
 
+#include <fstream>
+#include <iostream>
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -99,6 +102,123 @@ const char* const ScriptSyntaxHelp = R"(Script syntax (one command per line; the
   print [<Name>]          print one variable as "Name = value", or all of them
   actions                 list the plug-in's registered actions
 A line that names no registered action or is malformed is reported with its
-line number and nothing runs. At the end of the script, or on an error, a
-started tone generator is stopped (Kalvix_Stop) before the plug-in is unloaded.
-Exit status: 0 success, 1 script error, 2 the plug-in or script could not be loaded.)";
+line number and nothing runs.)";
+
+bool ReadScriptLines(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) return false;
+  }
+  std::istream& in = path == "-" ? std::cin : file;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return !in.bad();
+}
+
+bool RegisterHostAction(ScriptHostRecord& host, const HostAction& action) {
+  if (action.name.empty()) return false;
+  for (HostAction& a : host.actions) {
+    if (a.name == action.name) {
+      a = action;
+      return true;
+    }
+  }
+  host.actions.push_back(action);
+  return true;
+}
+
+const HostAction* FindHostAction(const ScriptHostRecord& host, const std::string& name) {
+  for (const HostAction& a : host.actions) {
+    if (a.name == name) return &a;
+  }
+  return nullptr;
+}
+
+const std::string* FindHostVariable(const ScriptHostRecord& host, const std::string& name) {
+  auto it = host.variables.find(name);
+  return it != host.variables.end() ? &it->second : nullptr;
+}
+
+void PublishHostVariable(ScriptHostRecord& host, const std::string& name, const std::string& value) {
+  if (host.showPublished) {
+    std::fprintf(host.out, "published %s = %s\n", name.c_str(), value.c_str());
+    std::fflush(host.out);
+  }
+  host.variables[name] = value;
+}
+
+void ReportScriptError(const ScriptHostRecord& host, int line, const std::string& message) {
+  std::fflush(host.out);
+  if (line > 0) {
+    std::fprintf(stderr, "%s:%d: error: %s\n", host.source.c_str(), line, message.c_str());
+  } else {
+    std::fprintf(stderr, "%s: error: %s\n", host.program.c_str(), message.c_str());
+  }
+}
+
+bool ParseScript(const ScriptHostRecord& host, const std::vector<std::string>& lines,
+                 std::vector<ScriptCommand>& commands) {
+  bool ok = true;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ScriptCommand command;
+    std::string error;
+    const int lineNumber = static_cast<int>(i + 1);
+    if (!ParseScriptLine(lines[i], lineNumber, command, error)) {
+      ReportScriptError(host, lineNumber, error);
+      ok = false;
+    } else if (command.kind != CommandKind::Nothing) {
+      commands.push_back(command);
+    }
+  }
+  return ok;
+}
+
+bool CheckScriptActions(const ScriptHostRecord& host, const std::vector<ScriptCommand>& commands) {
+  bool ok = true;
+  for (const ScriptCommand& c : commands) {
+    if (c.kind != CommandKind::Action) continue;
+    const HostAction* action = FindHostAction(host, c.name);
+    if (action == nullptr) {
+      ReportScriptError(host, c.line, "unknown action or command '" + c.name + "'");
+      ok = false;
+    } else if (action->paramFlag != 0 && !c.hasText) {
+      ReportScriptError(host, c.line, "action '" + c.name + "' needs a parameter");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+bool RunHostCommand(ScriptHostRecord& host, const ScriptCommand& c) {
+  switch (c.kind) {
+    case CommandKind::Nothing:
+      return true;
+    case CommandKind::SetVariable:
+      host.variables[c.name] = c.text;
+      return true;
+    case CommandKind::Print:
+      if (!c.name.empty()) {
+        const std::string* value = FindHostVariable(host, c.name);
+        if (value == nullptr) {
+          std::fprintf(host.out, "%s is not set\n", c.name.c_str());
+        } else {
+          std::fprintf(host.out, "%s = %s\n", c.name.c_str(), value->c_str());
+        }
+      } else {
+        if (host.variables.empty()) std::fprintf(host.out, "(no variables)\n");
+        for (const auto& v : host.variables) std::fprintf(host.out, "%s = %s\n", v.first.c_str(), v.second.c_str());
+      }
+      return true;
+    case CommandKind::ListActions:
+      for (const HostAction& a : host.actions) {
+        std::fprintf(host.out, "%d %s%s - %s\n", a.id, a.name.c_str(), a.paramFlag != 0 ? " <parameter>" : "",
+                     a.description.c_str());
+      }
+      return true;
+    case CommandKind::Wait:
+    case CommandKind::Action:
+      return false;
+  }
+  return false;
+}

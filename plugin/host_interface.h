@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "plugin/portable/action_table.h"  // ActionId and ActionTable
+
 #define KQ_STDCALL __attribute__((stdcall))
 
 // The host's functions. Each removes its own arguments; results are ignored.
@@ -24,21 +26,6 @@ struct HostCallbacksRecord {
 
 // All 0 from module load until the host registers.
 extern HostCallbacksRecord HostCallbacks;
-
-using ActionId = std::int32_t;
-
-struct ActionRow {
-  ActionId id;
-  const wchar_t* name;
-  const wchar_t* description;
-  std::int32_t paramFlag;  // 1 for the ten setting actions
-};
-
-constexpr int ActionCount = 16;
-extern const ActionRow ActionTable[ActionCount];
-
-// The row for an id, or nullptr when the id is not one of the sixteen.
-const ActionRow* FindAction(ActionId id);
 
 // Copies a module text (UTF-16, zero-terminated; nullptr counts as empty) into
 // a fresh fixed, zero-filled GlobalAlloc block in the system ANSI code page.
