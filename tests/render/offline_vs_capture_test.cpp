@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/render/demo_build.h"
 #include "tools/analysis.h"
 
 namespace fs = std::filesystem;
@@ -69,11 +70,6 @@ std::string ReadAll(const fs::path& path) {
   return s.str();
 }
 
-std::string EnvOr(const char* name, const std::string& fallback) {
-  const char* env = std::getenv(name);
-  return env != nullptr && *env != '\0' ? std::string(env) : fallback;
-}
-
 bool SameFrames(const WavRecording& a, std::int64_t atA, const WavRecording& b, std::int64_t atB, std::int64_t n,
                 std::int64_t& differing) {
   for (std::int64_t i = 0; i < n; ++i) {
@@ -88,16 +84,17 @@ bool SameFrames(const WavRecording& a, std::int64_t atA, const WavRecording& b, 
 }
 
 TEST(OfflineAgainstCapture, SameWordsExceptNextToChanges) {
-  const std::string win = EnvOr("KQ_WIN_BUILD", KQ_DEFAULT_WIN_BUILD);
+  const std::string arch = DemoArch();
+  const std::string win = DemoWindowsBuild(arch);
   if (!fs::exists(win + "/bin/kqhost.exe") || !fs::exists(win + "/bin/KalvixQuad_ORVANE_PRECISION.dll")) {
-    GTEST_SKIP() << "no windows-x86 build at " << win;
+    GTEST_SKIP() << "no windows-" << arch << " build at " << win;
   }
   std::string pattern = (fs::temp_directory_path() / "kq-offline-capture.XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   const fs::path folder = pattern;
   std::ofstream(folder / "script.kq") << Script;
   const std::string demo = "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
-                           std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build ";
+                           std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch + " ";
   for (const char* mode : {"captured", "offline"}) {
     const std::string flag = std::string(mode) == "offline" ? "--offline " : "";
     const std::string command = demo + flag + "--out '" + (folder / mode).string() + "' '" +

@@ -19,6 +19,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/render/demo_build.h"
 #include "tools/analysis.h"
 
 namespace fs = std::filesystem;
@@ -88,23 +89,12 @@ std::string ReadAll(const fs::path& path) {
   return s.str();
 }
 
-// The architecture the demo picks on its own: x86 where this machine can run
-// 32-bit programs, x64 otherwise (the one probe decides for both).
-std::string DemoArch() {
-  return std::system("'" KQ_SOURCE_DIR "/cmake/can-run-x86' >/dev/null 2>&1") == 0 ? "x86" : "x64";
-}
-
-std::string WindowsBuild(const std::string& arch) {
-  const char* env = std::getenv("KQ_WIN_BUILD");
-  return env != nullptr && *env != '\0' ? std::string(env) : std::string(KQ_BUILD_ROOT "/windows-") + arch;
-}
-
 class RenderDemo : public ::testing::Test {
  protected:
   // One render for all checks: it costs a Wine start and 3 s of real time.
   static void SetUpTestSuite() {
     const std::string arch = DemoArch();
-    const std::string win = WindowsBuild(arch);
+    const std::string win = DemoWindowsBuild(arch);
     std::printf("rendering through the %s build at %s\n", arch.c_str(), win.c_str());
     if (!fs::exists(win + "/bin/kqhost.exe") || !fs::exists(win + "/bin/KalvixQuad_ORVANE_PRECISION.dll")) {
       skipReason = "no windows-" + arch + " build at " + win;
