@@ -312,8 +312,8 @@ double ScanNumber(const char16_t* p) {
 
 // Decimals beyond this are printed as this many: the longest text, the most
 // negative double with its 309 integer digits, the point and 712 decimals, is
-// 1023 characters, which with its terminator fills the 1024-unit area the
-// module reserves for one formatted number.
+// 1023 characters, which with its terminator fits the 1024-unit buffer that
+// FormatNumber prints into.
 constexpr std::int32_t kMaxDecimals = 712;
 constexpr int kFormatCapacity = 1 + 309 + 1 + kMaxDecimals + 1;
 

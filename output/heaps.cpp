@@ -3,9 +3,7 @@
 #include <atomic>
 
 HANDLE RuntimeHeap = nullptr;
-HANDLE StringHeap = nullptr;
 HANDLE BufferHeap = nullptr;
-void* TextWorkingBuffer = nullptr;
 
 namespace {
 // Allocations left until the simulated failure; 0 when none is armed.

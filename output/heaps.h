@@ -1,6 +1,7 @@
-// The module's three private heaps. They exist from the load sequence to the
-// unload sequence; every block the module keeps for itself comes from one of
-// them (blocks handed to the host come from GlobalAlloc instead).
+// The module's private heaps for the output ring and the thread registry. They
+// exist from the load sequence to the unload sequence. The module's texts are
+// not kept here: they live in the C++ runtime's own heap for the length of one
+// action, and blocks handed to the host come from GlobalAlloc.
 #pragma once
 
 #include <windows.h>
@@ -9,14 +10,8 @@
 
 // Slots of the output ring and thread registry entries.
 extern HANDLE RuntimeHeap;
-// The text working buffer and the module's texts.
-extern HANDLE StringHeap;
 // PCM buffers of the output ring.
 extern HANDLE BufferHeap;
-
-// The module's scratch area for texts, in StringHeap: 16 bytes at load.
-extern void* TextWorkingBuffer;
-constexpr std::int32_t TextWorkingBufferInitialBytes = 16;
 
 // A private growable heap: no options, 4096 bytes committed, no maximum.
 // Returns null when the system refuses. Load sequence only.

@@ -2,30 +2,25 @@
 
 #include <windows.h>
 
-#include <clocale>
-
-#include "engine/generator_state.h"
 #include "output/heaps.h"
 #include "output/run_control.h"
 #include "output/thread_registry.h"
 #include "output/wave_stream.h"
-#include "plugin/host_interface.h"
 
 namespace {
 // A host may unload the library while sound plays. The heaps hold the ring
 // that the worker and the device use, and the module's code is unmapped when
 // the entry routine returns, so the worker is asked to stop and the routine
 // waits, bounded, for WorkerDoneEvent, which the worker sets only after it has
-// reset the device, freed the buffers and left the module's code; it closes
-// the device after that, once the loader lock is free (WorkerThreadEntry). Waiting
-// for the thread itself would deadlock on the loader lock we hold.
+// reset the device, freed the buffers and left the module's code (the
+// loader-lock note in run_control.cpp tells why it cannot wait for more).
 // Returns true when no worker can touch the heaps any more. When the wait
 // fails, the worker is ended by force (returning into unmapped code would
 // crash the host) and the heaps are kept, since the device may still read
 // them: leaking is preferred to freeing memory in use.
 bool StopWorkerForUnload() {
   if (RunControl.running == 0) return true;
-  Store(OutputStream.stopRequested, 1);
+  RequestStop();
   if (WaitForSingleObject(WorkerDoneEvent, UnloadStopTimeoutMs) == WAIT_OBJECT_0) return true;
   HANDLE worker = LiveThreadHandle(RunControl.workerThread);
   if (worker != nullptr) {
@@ -38,16 +33,11 @@ bool StopWorkerForUnload() {
 }
 }  // namespace
 
-void ModuleAttach() {
+void OutputStartUp() {
   RuntimeHeap = CreatePrivateHeap();
-  std::setlocale(LC_ALL, "");
-  std::setlocale(LC_NUMERIC, "C");
-  StringHeap = CreatePrivateHeap();
-  TextWorkingBuffer = HeapAllocZeroed(StringHeap, TextWorkingBufferInitialBytes);
   BufferHeap = CreatePrivateHeap();
   InitThreadRegistry();
   OutputStream.device = nullptr;
-  LoadDefaults();
   OutputStream.slots = static_cast<BufferSlot*>(HeapAllocZeroed(RuntimeHeap, SlotCount * sizeof(BufferSlot)));
   // Signalled: no worker exists yet.
   WorkerDoneEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
@@ -57,13 +47,11 @@ void ModuleAttach() {
   // for the life of the process.
   HMODULE multimedia = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"winmm.dll", &multimedia);
-  RunControl.workerThread = 0;
-  Store(OutputStream.stopRequested, 0);
-  RunControl.running = 0;
-  HostCallbacks = HostCallbacksRecord{};
+  ClearStopRequest();
+  ResetRunControl();
 }
 
-void ModuleDetach(bool processEnding) {
+void OutputShutDown(bool processEnding) {
   // At process exit the other threads are already gone: nothing to wait for.
   bool heapsUnused = processEnding || StopWorkerForUnload();
   // At process exit no thread is left; otherwise a worker that has signalled
@@ -72,16 +60,12 @@ void ModuleDetach(bool processEnding) {
   CloseThreadHandles();
   if (heapsUnused) {
     DestroyPrivateHeap(BufferHeap);
-    HeapRelease(StringHeap, TextWorkingBuffer);
-    DestroyPrivateHeap(StringHeap);
     DestroyPrivateHeap(RuntimeHeap);
   }
-  BufferHeap = StringHeap = RuntimeHeap = nullptr;
-  TextWorkingBuffer = nullptr;
+  BufferHeap = RuntimeHeap = nullptr;
   OutputStream.slots = nullptr;
   DeleteThreadRegistryLock();
   if (WorkerDoneEvent != nullptr) CloseHandle(WorkerDoneEvent);
   WorkerDoneEvent = nullptr;
-  RunControl.running = 0;
-  RunControl.workerThread = 0;
+  ResetRunControl();
 }

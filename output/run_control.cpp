@@ -9,10 +9,13 @@
 RunControlRecord RunControl;
 HANDLE WorkerDoneEvent = nullptr;
 
-// A library unloaded by FreeLibrary is unmapped as soon as its entry routine
-// returns, and that routine runs under the loader lock, which an ending thread
-// also needs: the unload can therefore wait for WorkerDoneEvent but never for
-// the worker's thread handle. Closing the device needs the loader lock too
+// The loader lock. A library unloaded by FreeLibrary is unmapped as soon as
+// its entry routine returns, and that routine runs under the platform's loader
+// lock, which an ending thread also needs (and so does a thread that is only
+// beginning, and one opening the device): the unload can therefore wait for
+// WorkerDoneEvent but never for the worker's thread handle, and a worker held
+// back by the lock can only be ended by force (the unload's side of this is
+// StopWorkerForUnload, in lifecycle.cpp). Closing the device needs the loader lock too
 // (the audio system ends a thread of its own), so the worker signals first and
 // closes afterwards, by then outside the module: SetEvent, waveOutClose (of
 // the device it has already reset and emptied) and ExitThread(0), with no
@@ -56,7 +59,7 @@ WorkerTailCodeEnd:
 void* WorkerTail = nullptr;
 }  // namespace
 
-DWORD WINAPI WorkerThreadEntry(LPVOID) {
+DWORD WINAPI PlaybackWorker(LPVOID) {
   HWAVEOUT device = RunPlayback();
   HANDLE done = WorkerDoneEvent;
   void* tail = WorkerTail;
@@ -97,7 +100,7 @@ void ReleaseWorkerExit(bool workerMayRun) {
 
 bool WorkerExitReady() { return WorkerTail != nullptr; }
 #else
-DWORD WINAPI WorkerThreadEntry(LPVOID) {
+DWORD WINAPI PlaybackWorker(LPVOID) {
   HWAVEOUT device = RunPlayback();
   HANDLE done = WorkerDoneEvent;
   void* setEvent = reinterpret_cast<void*>(&SetEvent);
@@ -126,13 +129,13 @@ bool WorkerExitReady() { return true; }
 void StartPlayback() {
   if (RunControl.running != 0) return;
   ResetCounters();
-  Store(OutputStream.stopRequested, 0);
+  ClearStopRequest();
   RunControl.workerThread = 0;
   // Without its slots or its done signal a worker could not run or could not
   // be unloaded safely: then no thread is created, as if creation had failed.
   if (OutputStream.slots != nullptr && WorkerDoneEvent != nullptr && WorkerExitReady()) {
     ResetEvent(WorkerDoneEvent);
-    RunControl.workerThread = SpawnThread(&WorkerThreadEntry, nullptr);
+    RunControl.workerThread = SpawnThread(&PlaybackWorker, nullptr);
     if (RunControl.workerThread == 0) SetEvent(WorkerDoneEvent);
   }
   RunControl.running = RunControl.workerThread != 0 ? 1 : 0;
@@ -144,9 +147,14 @@ namespace {
 void CALLBACK WakeWorker(ULONG_PTR) {}
 }  // namespace
 
+void ResetRunControl() {
+  RunControl.workerThread = 0;
+  RunControl.running = 0;
+}
+
 std::int32_t StopPlayback() {
   if (RunControl.running == 0) return 0;
-  Store(OutputStream.stopRequested, 1);
+  RequestStop();
   if (HANDLE worker = LiveThreadHandle(RunControl.workerThread); worker != nullptr) {
     QueueUserAPC(&WakeWorker, worker, 0);
   }

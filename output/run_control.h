@@ -20,10 +20,11 @@ extern RunControlRecord RunControl;
 // the load sequence; null if the system refused, and then nothing starts.
 extern HANDLE WorkerDoneEvent;
 
-// The routine of every worker thread: runs the playback until the stream is
-// reset and emptied, signals WorkerDoneEvent, then closes the device and ends
-// the thread without returning into the module. Exit code 0.
-DWORD WINAPI WorkerThreadEntry(LPVOID parameter);
+// The routine of every worker thread: runs the playback (RunPlayback) until
+// the stream is reset and emptied, signals WorkerDoneEvent, then closes the
+// device and ends the thread without returning into the module. The
+// parameter is not read; exit code 0.
+DWORD WINAPI PlaybackWorker(LPVOID parameter);
 
 // Makes ready what a worker needs to leave the module's code at its end (on
 // x64 a tail stub in a page outside the module's image). Returns false when
@@ -38,6 +39,9 @@ void ReleaseWorkerExit(bool workerMayRun);
 // True between a successful PrepareWorkerExit and ReleaseWorkerExit (always
 // on x86, whose exit chain needs nothing). Host's thread.
 bool WorkerExitReady();
+
+// Both fields to 0: no worker, not running. Load and unload sequences only.
+void ResetRunControl();
 
 // Resets the counters and creates the one worker unless playback is running.
 void StartPlayback();

@@ -66,11 +66,9 @@ HWAVEOUT ReleaseWaveStream() {
   return device;
 }
 
-std::int32_t CloseWaveStream() {
-  HWAVEOUT device = ReleaseWaveStream();
-  if (device != nullptr) waveOutClose(device);
-  return 0;
-}
+void ClearStopRequest() { Store(OutputStream.stopRequested, 0); }
+
+void RequestStop() { Store(OutputStream.stopRequested, 1); }
 
 void DelayMs(std::int32_t milliseconds) {
   if (milliseconds < 0) return;
@@ -83,7 +81,7 @@ void DelayMs(std::int32_t milliseconds) {
   SleepEx(static_cast<DWORD>(milliseconds), TRUE);
 }
 
-DWORD WINAPI PlaybackWorker(LPVOID) {
+std::int32_t RunPlaybackAndClose() {
   HWAVEOUT device = RunPlayback();
   if (device != nullptr) waveOutClose(device);
   return 0;
@@ -93,7 +91,7 @@ HWAVEOUT RunPlayback() {
   // Without its slots (the load sequence ran out of memory) the worker fails
   // as it does for a missing buffer, before touching the device.
   if (OutputStream.slots == nullptr || OpenWaveDevice() == 0) {
-    Store(OutputStream.stopRequested, 1);
+    RequestStop();
     return nullptr;
   }
   const std::int32_t bytes = BufferBytes();
@@ -103,7 +101,7 @@ HWAVEOUT RunPlayback() {
     BufferSlot& slot = OutputStream.slots[i];
     slot.buffer = static_cast<std::uint8_t*>(AllocateBuffer(bytes));
     if (slot.buffer == nullptr) {
-      Store(OutputStream.stopRequested, 1);
+      RequestStop();
       break;
     }
     FillBuffer(slot.buffer, FramesPerBuffer);

@@ -1,5 +1,6 @@
 // The wave output stream: the default output device, a ring of four PCM
-// buffers and the procedure of the one worker thread that keeps them full.
+// buffers and the playback that the one worker thread runs to keep them full
+// (the thread's routine itself is PlaybackWorker, in run_control.h).
 //
 // The device is opened without a completion callback; the worker learns that
 // a buffer has played only by polling the done bit of its header.
@@ -27,7 +28,8 @@ struct OutputStreamRecord {
   HWAVEOUT device;  // null while no device is open; only the worker sets it
   BufferSlot* slots;  // SlotCount zero-filled slots from RuntimeHeap, load to unload
   // 0 or 1. Cleared by the start, set by the stop or by a worker that fails;
-  // the worker reads it before every pass of its polling loop.
+  // the worker reads it before every pass of its polling loop. Written only
+  // through ClearStopRequest and RequestStop.
   std::atomic<std::int32_t> stopRequested;
 };
 
@@ -56,9 +58,12 @@ void SubmitSlot(std::int32_t i);
 // Worker thread only.
 HWAVEOUT ReleaseWaveStream();
 
-// Resets and closes the device, unprepares and frees every allocated buffer;
-// with no device open it changes nothing. Returns 0. The worker's last step.
-std::int32_t CloseWaveStream();
+// Clears the stop request before a worker starts. Host's thread.
+void ClearStopRequest();
+
+// Asks the worker to end its playback at its next poll: by the host's thread
+// (stop, unload) or by the worker itself when it fails.
+void RequestStop();
 
 // Sleeps `milliseconds`, alertably (a call queued to the worker ends the
 // sleep early); a negative value returns at once. The first call
@@ -66,13 +71,14 @@ std::int32_t CloseWaveStream();
 // process's life.
 void DelayMs(std::int32_t milliseconds);
 
-// The worker's procedure: open, prefill the ring in order, refill every done
-// buffer each 10 ms pass until a stop is requested, then close. The parameter
-// is not read; returns 0. Ends on its own (setting stopRequested) when the
-// device cannot be opened or a buffer cannot be allocated.
-DWORD WINAPI PlaybackWorker(LPVOID parameter);
-
-// PlaybackWorker up to, not including, the final waveOutClose: returns the
-// reset device still to be closed, or null. For the thread routine, which
-// closes the device after it has left the module's code.
+// The playback: open, prefill the ring in order, refill every done buffer
+// each 10 ms pass until a stop is requested, then reset the device and free
+// the buffers. Ends on its own (setting stopRequested) when the device cannot
+// be opened or a buffer cannot be allocated. Returns the reset device, still
+// open, for the caller to close (null when none was opened): the worker
+// closes it once it has left the module's code (PlaybackWorker).
 HWAVEOUT RunPlayback();
+
+// RunPlayback, then waveOutClose of its device, on the calling thread: the
+// whole stream without a worker thread, for test programs. Returns 0.
+std::int32_t RunPlaybackAndClose();

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/generator_state.h"
-#include "output/lifecycle.h"
+#include "plugin/module.h"
 #include "plugin/entry_points.h"
 #include "tests/actions/action_cases.h"
 #include "tests/actions/recording_host.h"

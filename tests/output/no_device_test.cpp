@@ -19,17 +19,18 @@ constexpr DWORD WorkerEndTimeoutMs = 10000;
 class NoDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    ModuleAttach();
+    LoadDefaults();
+    OutputStartUp();
     Store(GeneratorState.Gen1FreqLeft, 440.0);
   }
   void TearDown() override {
     EXPECT_TRUE(StopPlaybackWithin());
-    ModuleDetach(false);
+    OutputShutDown(false);
   }
 };
 
 TEST_F(NoDevice, WorkerEndsAtOnceWithoutABuffer) {
-  EXPECT_EQ(PlaybackWorker(nullptr), 0u);
+  EXPECT_EQ(RunPlaybackAndClose(), 0);
   EXPECT_EQ(OutputStream.device, nullptr);
   EXPECT_EQ(Load(OutputStream.stopRequested), 1);
   EXPECT_EQ(BusyBlocks(BufferHeap), 0);

@@ -115,14 +115,15 @@ int RegisteredThreads() {
 class OutputStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ModuleAttach();
+    LoadDefaults();
+    OutputStartUp();
     ASSERT_FALSE(CapturePath().empty()) << "KQ_CAPTURE is not set";
     ResetCapture();
   }
   void TearDown() override {
     EXPECT_TRUE(StopPlaybackWithin());
     FailBufferAllocationAt(0);
-    ModuleDetach(false);
+    OutputShutDown(false);
   }
 };
 
@@ -166,9 +167,9 @@ TEST_F(OutputStreamTest, AllocationFailureInThePrefillClosesTheStream) {
   for (std::int32_t k = 1; k <= SlotCount; ++k) {
     SCOPED_TRACE(::testing::Message() << "allocation " << k << " fails");
     ResetCounters();
-    Store(OutputStream.stopRequested, 0);
+    ClearStopRequest();
     FailBufferAllocationAt(k);
-    EXPECT_EQ(PlaybackWorker(nullptr), 0u);
+    EXPECT_EQ(RunPlaybackAndClose(), 0);
     FailBufferAllocationAt(0);
     EXPECT_EQ(Load(OutputStream.stopRequested), 1);
     ExpectStreamClosed();
@@ -184,8 +185,8 @@ TEST_F(OutputStreamTest, AllocationFailureInThePrefillClosesTheStream) {
 TEST_F(OutputStreamTest, StopDuringThePrefillQueuesAllFourWithoutRefill) {
   Apply(Tones[0]);
   ResetCounters();
-  Store(OutputStream.stopRequested, 1);
-  EXPECT_EQ(PlaybackWorker(nullptr), 0u);
+  RequestStop();
+  EXPECT_EQ(RunPlaybackAndClose(), 0);
   EXPECT_EQ(Load(GeneratorState.Gen1CounterLeft), SlotCount * FramesPerBuffer);
   EXPECT_EQ(Load(GeneratorState.Gen2CounterRight), SlotCount * FramesPerBuffer);
   ExpectStreamClosed();
@@ -218,7 +219,7 @@ TEST_F(OutputStreamTest, StartStopStartNumbersReapsAndRestartsTheCounters) {
   EXPECT_EQ(RegisteredThreads(), 1) << "the ended worker stays registered until the next creation";
   ExpectStreamClosed();
 
-  Store(OutputStream.stopRequested, 0);
+  ClearStopRequest();
   ASSERT_TRUE(StopPlaybackWithin());
   EXPECT_EQ(Load(OutputStream.stopRequested), 0) << "a stop while idle touched the stop request";
 
