@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
+#include "tools/checks.h"
 #include "tools/classify.h"
 #include "tools/peaks.h"
 #include "tools/sine_fit.h"
@@ -14,8 +16,10 @@ using namespace analysis_detail;
 
 namespace {
 
+// Extremes start from the first sample: a side held at +5 has minimum 5.
 void MeasurePeakWords(const std::int16_t* x, std::int64_t count, SideReport& r) {
-  int lo = 0, hi = 0;
+  if (count <= 0) return;
+  int lo = x[0], hi = x[0];
   double sum = 0.0;
   for (std::int64_t i = 0; i < count; ++i) {
     lo = std::min<int>(lo, x[i]);
@@ -46,19 +50,17 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
   const WindowedStretch s = MakeWindowed(x, used, rate);
   r.NoiseFloorDbfs = PowerToDbfs(s.NoisePower, s.Gain);
   const std::vector<Found> all = FindComponents(s, settings);
-  const double tolHz = 0.1 * rate / static_cast<double>(used);
-  const double periodTolHz = 0.002 * rate / static_cast<double>(used);
+  ClassifyContext ctx;
+  ctx.Rate = rate;
+  ctx.BinHz = rate / static_cast<double>(used);
+  ctx.NoiseDbfs = r.NoiseFloorDbfs;
+  ctx.TolHz = 0.1 * ctx.BinHz;
+  ctx.PeriodTolHz = 0.002 * ctx.BinHz;
 
   std::vector<Found> tones, spurs;
-  for (const Found& c : all) {
-    bool tone = static_cast<int>(tones.size()) < settings.MaxTones;
-    if (tone && settings.ToneRangeDb > 0.0 && !tones.empty() &&
-        c.LevelDbfs < tones.front().LevelDbfs - settings.ToneRangeDb)
-      tone = false;
-    if (tone && !IsExpected(c, expected, tolHz) && IsDerived(c, tones, rate, tolHz, periodTolHz))
-      tone = false;
-    (tone ? tones : spurs).push_back(c);
-  }
+  ClassifyComponents(all, settings, expected, ctx, tones, spurs);
+  const bool excluded = CheckExcludedBands(s, settings, r.Warnings);
+  CheckSteadyLines(x, used, rate, all, tones, excluded, r.Warnings);
   for (const Found& t : tones) r.Tones.push_back(ToComponent(t));
   for (std::size_t i = 0; i < spurs.size() && static_cast<int>(i) < settings.MaxSpursListed; ++i)
     r.Spurs.push_back(ToComponent(spurs[i]));
@@ -106,6 +108,7 @@ AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& file
   report.FileName = fileName;
   report.SampleRate = wav.SampleRate;
   report.Frames = static_cast<std::int64_t>(std::min(wav.Left.size(), wav.Right.size()));
+  report.Warnings = wav.Warnings;
   if (spans.empty()) spans = DetectSegments(wav, settings);
   for (const SegmentSpan& span : spans) {
     if (span.Start < 0 || span.End > report.Frames || span.End <= span.Start) continue;
@@ -114,6 +117,18 @@ AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& file
     seg.Side[0] = AnalyseSide(wav.Left.data() + span.Start, span.End - span.Start, wav.SampleRate, settings, 0);
     seg.Side[1] = AnalyseSide(wav.Right.data() + span.Start, span.End - span.Start, wav.SampleRate, settings, 1);
     report.Segments.push_back(seg);
+    char where[96];
+    std::snprintf(where, sizeof where, "segment %zu (%.3f-%.3f s)", report.Segments.size(),
+                  static_cast<double>(span.Start) / wav.SampleRate, static_cast<double>(span.End) / wav.SampleRate);
+    if (span.End - span.Start < kMinSpectrumFrames) {
+      report.Warnings.push_back(std::string(where) + ": only " + std::to_string(span.End - span.Start) +
+                                " frames, too short for a spectrum (" + std::to_string(kMinSpectrumFrames) +
+                                " at least): no tone is measured");
+      continue;
+    }
+    for (int side = 0; side < 2; ++side)
+      for (const std::string& w : seg.Side[side].Warnings)
+        report.Warnings.push_back(std::string(where) + (side == 0 ? ", left: " : ", right: ") + w);
   }
   return report;
 }

@@ -21,6 +21,7 @@ TransformSums EvaluateTransform(const std::vector<double>& y, double omega) {
   const double centre = (static_cast<double>(n) - 1.0) / 2.0;
   const double stepRe = std::cos(omega), stepIm = -std::sin(omega);
   double zr = 0.0, zi = 0.0;
+  const double* const v = y.data();   // plain pointer: see StepRotors
   for (std::size_t i = 0; i < n; ++i) {
     const double m = static_cast<double>(i) - centre;
     if (i % 1024 == 0) {
@@ -32,7 +33,7 @@ TransformSums EvaluateTransform(const std::vector<double>& y, double omega) {
       zr = nr;
       zi = ni;
     }
-    const double re = y[i] * zr, im = y[i] * zi;
+    const double re = v[i] * zr, im = v[i] * zi;
     t.Re0 += re;
     t.Im0 += im;
     t.Re1 += m * re;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "tools/analysis.h"
+#include "tools/checks.h"
 #include "tools/peaks.h"
 #include "tools/sine_fit.h"
 #include "tools/spectrum.h"
@@ -192,27 +193,38 @@ bool IsRealChange(const WavRecording& wav, std::int64_t a, std::int64_t c, std::
   return false;
 }
 
+// True when the model explains every block of x[0, total) down to its noise.
+bool ExplainsEveryBlock(const std::int16_t* x, std::int64_t total, const ToneModel& m) {
+  constexpr std::int64_t kBlock = 4096;
+  std::vector<double> each(static_cast<std::size_t>(total));
+  FitResidual(x, 0, total, m.Origin, m.Omegas, m.Coef, each.data());
+  // Allowance: four times the noise, plus the error of a truncating
+  // converter (at most a third of a word squared) that a periodic tone
+  // leaves on lines the model does not hold.
+  const double allowed = 4.0 * m.NoiseVariance + 0.5;
+  for (std::int64_t b = 0; b + kBlock <= total; b += kBlock) {
+    double sum = 0.0;
+    for (std::int64_t n = b; n < b + kBlock; ++n) sum += each[static_cast<std::size_t>(n)];
+    if (sum / static_cast<double>(kBlock) > allowed) return false;
+  }
+  return true;
+}
+
 // True when one tone model per side explains every block of the whole
 // recording down to its noise: nothing changes. Close tones that beat within
-// a short-time frame are resolved here by the length of the whole recording.
+// a short-time frame are resolved here by the length of the whole recording,
+// and tones closer still by the envelope they leave (they stay one line in
+// the segment's report, with a warning).
 bool IsSteady(const WavRecording& wav, std::int64_t total, const AnalysisSettings& settings) {
   if (total > kMaxSteadyCheck) return false;
-  constexpr std::int64_t kBlock = 4096;
   for (const std::vector<std::int16_t>* side : {&wav.Left, &wav.Right}) {
     const std::int16_t* x = side->data();
-    const ToneModel m = FitModel(x, 0, total, wav.SampleRate, settings);
+    ToneModel m = FitModel(x, 0, total, wav.SampleRate, settings);
     if (!m.Valid) return false;
-    std::vector<double> each(static_cast<std::size_t>(total));
-    FitResidual(x, 0, total, m.Origin, m.Omegas, m.Coef, each.data());
-    // Allowance: four times the noise, plus the error of a truncating
-    // converter (at most a third of a word squared) that a periodic tone
-    // leaves on lines the model does not hold.
-    const double allowed = 4.0 * m.NoiseVariance + 0.5;
-    for (std::int64_t b = 0; b + kBlock <= total; b += kBlock) {
-      double sum = 0.0;
-      for (std::int64_t n = b; n < b + kBlock; ++n) sum += each[static_cast<std::size_t>(n)];
-      if (sum / static_cast<double>(kBlock) > allowed) return false;
-    }
+    if (ExplainsEveryBlock(x, total, m)) continue;
+    if (!RefineCloseLines(x, total, m.Origin, m.Omegas, m.Coef)) return false;
+    m.Valid = FitSines(x, 0, total, m.Origin, m.Omegas, m.Coef);
+    if (!m.Valid || !ExplainsEveryBlock(x, total, m)) return false;
   }
   return true;
 }

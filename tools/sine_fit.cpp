@@ -20,15 +20,17 @@ std::vector<Rotor> MakeRotors(const std::vector<double>& omegas) {
 }
 
 // Moves every rotor to phase origin offset m; `step` counts calls from 0.
-void StepRotors(std::vector<Rotor>& rotors, std::int64_t step, double m) {
-  for (Rotor& r : rotors) {
+// Plain pointers in the per-sample loops: unoptimised (sanitizer) builds
+// would otherwise spend most of their time in checked element access.
+void StepRotors(Rotor* rotors, std::size_t count, std::int64_t step, double m) {
+  for (Rotor* r = rotors; r != rotors + count; ++r) {
     if (step % 1024 == 0) {
-      r.Cos = std::cos(r.Omega * m);
-      r.Sin = std::sin(r.Omega * m);
+      r->Cos = std::cos(r->Omega * m);
+      r->Sin = std::sin(r->Omega * m);
     } else {
-      const double c = r.Cos * r.StepCos - r.Sin * r.StepSin;
-      r.Sin = r.Sin * r.StepCos + r.Cos * r.StepSin;
-      r.Cos = c;
+      const double c = r->Cos * r->StepCos - r->Sin * r->StepSin;
+      r->Sin = r->Sin * r->StepCos + r->Cos * r->StepSin;
+      r->Cos = c;
     }
   }
 }
@@ -40,17 +42,22 @@ bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double orig
   const std::size_t p = 1 + 2 * omegas.size();
   std::vector<double> ata(p * p, 0.0), atx(p, 0.0), basis(p);
   std::vector<Rotor> rotors = MakeRotors(omegas);
+  double* const m = ata.data();
+  double* const y = atx.data();
+  double* const u = basis.data();
+  Rotor* const rot = rotors.data();
   for (std::int64_t n = a; n < b; ++n) {
-    StepRotors(rotors, n - a, static_cast<double>(n) - origin);
-    basis[0] = 1.0;
+    StepRotors(rot, rotors.size(), n - a, static_cast<double>(n) - origin);
+    u[0] = 1.0;
     for (std::size_t k = 0; k < rotors.size(); ++k) {
-      basis[1 + 2 * k] = rotors[k].Cos;
-      basis[2 + 2 * k] = rotors[k].Sin;
+      u[1 + 2 * k] = rot[k].Cos;
+      u[2 + 2 * k] = rot[k].Sin;
     }
     const double v = x[n];
     for (std::size_t i = 0; i < p; ++i) {
-      atx[i] += basis[i] * v;
-      for (std::size_t j = i; j < p; ++j) ata[i * p + j] += basis[i] * basis[j];
+      y[i] += u[i] * v;
+      double* row = m + i * p;
+      for (std::size_t j = i; j < p; ++j) row[j] += u[i] * u[j];
     }
   }
   for (std::size_t i = 0; i < p; ++i)
@@ -83,16 +90,31 @@ bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double orig
 double FitResidual(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin,
                    const std::vector<double>& omegas, const std::vector<double>& coef, double* each) {
   std::vector<Rotor> rotors = MakeRotors(omegas);
+  Rotor* const rot = rotors.data();
+  const double* const c = coef.data();
   double sum = 0.0;
   for (std::int64_t n = a; n < b; ++n) {
-    StepRotors(rotors, n - a, static_cast<double>(n) - origin);
-    double v = coef[0];
-    for (std::size_t k = 0; k < rotors.size(); ++k) v += coef[1 + 2 * k] * rotors[k].Cos + coef[2 + 2 * k] * rotors[k].Sin;
+    StepRotors(rot, rotors.size(), n - a, static_cast<double>(n) - origin);
+    double v = c[0];
+    for (std::size_t k = 0; k < rotors.size(); ++k) v += c[1 + 2 * k] * rot[k].Cos + c[2 + 2 * k] * rot[k].Sin;
     const double e = x[n] - v;
     sum += e * e;
     if (each != nullptr) each[n - a] = e * e;
   }
   return sum;
+}
+
+void FitEvaluate(std::int64_t a, std::int64_t b, double origin, const std::vector<double>& omegas,
+                 const std::vector<double>& coef, double* out) {
+  std::vector<Rotor> rotors = MakeRotors(omegas);
+  Rotor* const rot = rotors.data();
+  const double* const c = coef.data();
+  for (std::int64_t n = a; n < b; ++n) {
+    StepRotors(rot, rotors.size(), n - a, static_cast<double>(n) - origin);
+    double v = c[0];
+    for (std::size_t k = 0; k < rotors.size(); ++k) v += c[1 + 2 * k] * rot[k].Cos + c[2 + 2 * k] * rot[k].Sin;
+    out[n - a] = v;
+  }
 }
 
 }  // namespace analysis_detail

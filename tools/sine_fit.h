@@ -17,4 +17,8 @@ bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double orig
 double FitResidual(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin,
                    const std::vector<double>& omegas, const std::vector<double>& coef, double* each = nullptr);
 
+// The fitted model's values for samples [a, b) into out (indexed from a).
+void FitEvaluate(std::int64_t a, std::int64_t b, double origin, const std::vector<double>& omegas,
+                 const std::vector<double>& coef, double* out);
+
 }  // namespace analysis_detail

@@ -25,8 +25,13 @@ bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentS
   }
   const auto total = static_cast<std::int64_t>(std::min(wav.Left.size(), wav.Right.size()));
   const double start = std::round(t[0] * wav.SampleRate), end = std::round(t[1] * wav.SampleRate);
+  if (!(t[1] > t[0])) {
+    error = "segment '" + text + "' " + (t[1] < t[0] ? "ends before it starts" : "ends where it starts");
+    return false;
+  }
   if (!(end > start)) {
-    error = "segment '" + text + "' ends before it starts";
+    error = "segment '" + text + "' is shorter than one frame (1/" + std::to_string(static_cast<long long>(wav.SampleRate)) +
+            " s): it holds no sample";
     return false;
   }
   if (end > static_cast<double>(total)) {

@@ -83,7 +83,7 @@ WindowedStretch MakeWindowed(const std::int16_t* x, std::int64_t count, double r
   WindowedStretch s;
   s.Count = count;
   s.Rate = rate;
-  if (count < 4 * kLobeBins) return s;
+  if (count < kMinSpectrumFrames) return s;
   double sum = 0.0;
   for (std::int64_t i = 0; i < count; ++i) sum += x[i];
   const double mean = sum / static_cast<double>(count);

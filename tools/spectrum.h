@@ -19,6 +19,8 @@ constexpr int kLobeBins = 8;
 // middle part, which is already far more than the accuracy needs.
 constexpr std::int64_t kMaxTransformed = std::int64_t{1} << 21;
 constexpr double kSilentDb = -400.0;
+// Shortest stretch with a spectrum: four main lobes.
+constexpr std::int64_t kMinSpectrumFrames = 4 * kLobeBins;
 
 // Window of n points, symmetric (both ends near zero).
 std::vector<double> Bh7Window(std::int64_t n);
@@ -66,7 +68,7 @@ struct WindowedStretch {
   double NoisePower = 0.0;      // mean noise power per padded bin
 };
 
-// Too short a stretch (under four main lobes) gives an empty spectrum.
+// A stretch shorter than kMinSpectrumFrames gives an empty spectrum.
 WindowedStretch MakeWindowed(const std::int16_t* x, std::int64_t count, double rate);
 
 }  // namespace analysis_detail
