@@ -20,18 +20,40 @@
 //  - each component's frequency is the maximum of the windowed spectrum found
 //    by Newton steps on the continuous transform, and its level is read there,
 //    where the window's gain is known exactly;
-//  - tones are the strongest components, at most `MaxTones`, except that a
-//    component is a spur when it lies on harmonic k of a louder tone and is
-//    at least max(9, 20 log10 k - 1) dB below it (twice that slope beyond
-//    k = 10), on a 2nd/3rd-order intermodulation product of louder tones and
-//    9 dB below them, or, at -84 dBFS or less, on the line grid of a louder
-//    tone's quantisation error (a tone repeating every q samples puts it on
-//    multiples of rate/q); every other component is a spur;
+//  - the strongest component is a tone; each further one, while fewer than
+//    `MaxTones` tones are found, is a tone when it lies on an expected
+//    frequency, or when it lies within `ToneRangeDb` (90 dB) of the strongest
+//    and no louder tone explains it. A louder tone explains a component
+//      . on its harmonic k when the component is at least max(9, s - 1) dB
+//        below it, where s is how far below the fundamental a sampled square
+//        wave of the tone's period puts that line (the hardest clipping):
+//        20 log10(sin(pi k'/q) / sin(pi/q)) for a tone that repeats every q
+//        samples (k' the order folded into 0..q/2, as its aliases share the
+//        line), 20 log10(k) for a tone without a period of 4096 samples or
+//        less; where s exceeds 20 dB (beyond about the 10th harmonic: on a
+//        short period's grid every frequency is some harmonic) only when the
+//        tone's 2nd or 3rd harmonic is a component at least as loud;
+//      . on a 2nd/3rd-order intermodulation product of two tones each at least
+//        9 dB louder;
+//      . at -84 dBFS or less (two words, the most an error of under one word
+//        leaves on one line), however close to the tone's level, on the
+//        tone's quantisation grid: multiples of rate/q for a tone that repeats
+//        every q samples, otherwise its aliased harmonics k up to where the
+//        error's lines fade (a tone of peak A words quantised without dither
+//        leaves at most 2 max(x^(-1/3) m^(-4/3), 1/k) words on harmonic k,
+//        x = 2 pi A, m = ceil(k/x)).
+//    An expected frequency is a tone unless it is such a quantisation line.
+//    Every other component is a spur;
 //  - SFDR is the strongest tone's level minus the strongest other spectral
 //    content (a spur, or else the highest noise bin outside the components'
 //    main lobes);
 //  - THD+N is the power left after a least-squares fit of the tones (and DC)
-//    relative to the fitted tones' power.
+//    relative to the fitted tones' power;
+//  - warnings say where a figure cannot be trusted: tones closer than the
+//    segment resolves, a tone that is not steady, power outside the lines
+//    (a sweep, noise), a component in the excluded bands near 0 Hz or half
+//    the rate, a segment too short for a spectrum, a data chunk shorter than
+//    its header declares.
 #pragma once
 
 #include <cstdint>
@@ -43,13 +65,16 @@ struct WavRecording {
   double SampleRate = 0.0;
   std::vector<std::int16_t> Left;
   std::vector<std::int16_t> Right;
+  std::vector<std::string> Warnings;     // what the file's own structure casts doubt on
 };
 
 struct AnalysisSettings {
   double ThresholdDb = 20.0;     // detection margin over the noise floor per bin
   double FloorDbfs = -130.0;     // nothing quieter is a component
   int MaxTones = 2;              // tones per side (two generators mix per side)
-  double ToneRangeDb = 0.0;      // when > 0, components further below the strongest are spurs
+  // Components further below the strongest are spurs unless expected (0: no
+  // limit). 90 dB spans a full-scale tone and one of a single word.
+  double ToneRangeDb = 90.0;
   int MaxSpursListed = 8;        // spurs reported per side (all count for SFDR)
   double ChangeDb = 1.0;         // level step that starts a new segment
   double ChangeHz = 0.5;         // frequency step that starts a new segment
@@ -57,7 +82,9 @@ struct AnalysisSettings {
   // Frequencies known to have been played on each side (0 left, 1 right; a
   // script's settings, in Hz): a component on one of them is a tone, also
   // where it falls on a harmonic or an intermodulation product of a louder
-  // tone of that side. MaxTones still applies.
+  // tone of that side, or lies beyond ToneRangeDb; not when it lies on a
+  // louder tone's quantisation grid at the level of such a line. MaxTones
+  // still applies.
   std::vector<double> ExpectedHz[2];
 };
 
@@ -78,6 +105,7 @@ struct SideReport {
   int MaxWord = 0;
   double DcWord = 0.0;                    // mean of the samples, in words
   double NoiseFloorDbfs = 0.0;            // sine-equivalent level of the mean noise per bin
+  std::vector<std::string> Warnings;      // figures of this side that cannot be trusted, and why
 };
 
 // Frames [Start, End) of the recording.
@@ -96,11 +124,16 @@ struct AnalysisReport {
   double SampleRate = 0.0;
   std::int64_t Frames = 0;
   std::vector<SegmentReport> Segments;
+  // The file's warnings, then every side's, each led by where it applies
+  // ("segment 2 (3.994-7.023 s), left: ...").
+  std::vector<std::string> Warnings;
 };
 
 // Reads a 16-bit PCM stereo file with libsndfile into `out`. Answers true on
-// success; on failure answers false with a one-line reason in `error` and
-// leaves `out` empty. Any thread, no shared state.
+// success, with a warning in out.Warnings when a WAV file's data chunk holds
+// fewer frames than its header declares or ends in a partial frame (the
+// frames present are read); on failure answers false with a one-line reason
+// in `error` and leaves `out` empty. Any thread, no shared state.
 bool ReadWavRecording(const std::string& path, WavRecording& out, std::string& error);
 
 // Measures one side of one stretch of samples (`count` words at `rate` Hz).
@@ -118,9 +151,10 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
 // Answers spans covering the whole recording in order (none when it is empty).
 std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisSettings& settings);
 
-// Parses "START:END" in seconds into frames of `wav`. Answers false with a
-// reason for bad syntax, negative or non-finite times, END not after START, or
-// a span beyond the recording's end.
+// Parses "START:END" in seconds into frames of `wav`, each time rounded to the
+// nearest frame. Answers false with a reason for bad syntax, negative or
+// non-finite times, END not after START, a span shorter than one frame, or a
+// span beyond the recording's end.
 bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentSpan& out,
                       std::string& error);
 

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(3.0, 100.0));
   app.add_option("--max-tones", settings.MaxTones, "Tones per side; further components are spurs")
       ->check(CLI::Range(1, 16));
-  app.add_option("--tone-range", settings.ToneRangeDb, "Components this far below the strongest are spurs (0: off)")
+  app.add_option("--tone-range", settings.ToneRangeDb,
+                 "Components further below the strongest are spurs unless expected (dB; 0: no limit)")
       ->check(CLI::Range(0.0, 200.0));
   app.add_option("--expect-left", settings.ExpectedHz[0],
                  "A frequency known to have been played on the left (Hz): a component there is a tone, "
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kq-analyze: %s\n", error.c_str());
     return 1;
   }
+  if (wav.Left.empty()) {
+    std::fprintf(stderr, "kq-analyze: '%s' holds no samples to measure\n", input.c_str());
+    return 1;
+  }
   std::vector<SegmentSpan> spans;
   for (const std::string& text : segmentTexts) {
     SegmentSpan span;
@@ -57,6 +62,7 @@ int main(int argc, char** argv) {
     spans.push_back(span);
   }
   const AnalysisReport report = AnalyseRecording(wav, input, spans, settings);
+  for (const std::string& warning : report.Warnings) std::fprintf(stderr, "kq-analyze: warning: %s\n", warning.c_str());
   const std::string text = json ? FormatReportJson(report) : FormatReportTable(report);
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (!plotPath.empty() && !DrawSpectrumPicture(wav, report, plotPath, error)) {

@@ -64,6 +64,7 @@ nlohmann::json ReportToJson(const AnalysisReport& report) {
   doc["sample_rate"] = report.SampleRate;
   doc["frames"] = report.Frames;
   doc["level_convention"] = "0 dBFS = sine of peak 32767";
+  doc["warnings"] = report.Warnings;
   doc["segments"] = nlohmann::json::array();
   for (const SegmentReport& seg : report.Segments) {
     nlohmann::json j;

@@ -15,7 +15,8 @@
 std::string FormatReportTable(const AnalysisReport& report);
 
 // The report as a JSON document (see the README for the fields); figures that
-// do not exist (no tone, so no SFDR) are null. Pure function.
+// do not exist (no tone, so no SFDR) are null, and `warnings` lists the
+// report's warnings (empty when there are none). Pure function.
 nlohmann::json ReportToJson(const AnalysisReport& report);
 
 // ReportToJson, serialised with two-space indentation. Bytes of the file name

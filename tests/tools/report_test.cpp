@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -139,6 +140,33 @@ TEST(Report, JsonParsesAndCarriesTheTablesFigures) {
   EXPECT_TRUE(doc["segments"][0]["right"]["sfdr_db"].is_null());
 }
 
+// Each segment's times are its frames over the rate, and a side with nothing
+// in it (silent, or held at a constant) has no noise floor.
+TEST(Report, JsonTimesFollowTheFramesAndASilentSideHasNoFloor) {
+  TestSignal s;
+  s.Spans = {{0, {{1000.0, -20.0}}, {}}};
+  WavRecording wav;
+  wav.SampleRate = s.Rate;
+  wav.Left = SynthesiseSide(s, 0);
+  wav.Right.assign(wav.Left.size(), 0);
+  std::fill(wav.Right.begin() + 66150, wav.Right.end(), std::int16_t{-6553});
+  const std::vector<SegmentSpan> spans = {{11025, 55125}, {88200, 132300}, {4410, 30870}};
+  AnalysisReport report = AnalyseRecording(wav, "times.wav", spans, AnalysisSettings{});
+  report.Warnings = {"one", "two"};
+  const nlohmann::json doc = nlohmann::json::parse(FormatReportJson(report));
+  ASSERT_EQ(doc["segments"].size(), spans.size());
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    const nlohmann::json& seg = doc["segments"][i];
+    EXPECT_EQ(seg["start_frame"].get<std::int64_t>(), spans[i].Start);
+    EXPECT_EQ(seg["end_frame"].get<std::int64_t>(), spans[i].End);
+    EXPECT_DOUBLE_EQ(seg["start_s"].get<double>(), static_cast<double>(spans[i].Start) / 44100.0) << i;
+    EXPECT_DOUBLE_EQ(seg["end_s"].get<double>(), static_cast<double>(spans[i].End) / 44100.0) << i;
+    EXPECT_TRUE(seg["right"]["noise_floor_dbfs_per_bin"].is_null()) << i;
+    EXPECT_TRUE(seg["left"]["noise_floor_dbfs_per_bin"].is_number()) << i;
+  }
+  EXPECT_EQ(doc["warnings"], nlohmann::json({"one", "two"}));
+}
+
 TEST(Report, JsonSurvivesAFileNameThatIsNotUtf8) {
   AnalysisReport report;
   report.FileName = "bad\xff\xfename.wav";
@@ -171,24 +199,45 @@ TEST(CommandLine, PrintsJsonTableAndPicture) {
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }
 
-void WriteRawWav(const std::string& path, int format, int channels) {
+void WriteRawWav(const std::string& path, int format, int channels, sf_count_t frames = 1000) {
   SF_INFO info{};
   info.samplerate = 44100;
   info.channels = channels;
   info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-  std::vector<short> zeros(static_cast<std::size_t>(1000 * channels), 0);
-  sf_writef_short(f, zeros.data(), 1000);
+  std::vector<short> zeros(static_cast<std::size_t>(frames * channels), 0);
+  if (frames > 0) sf_writef_short(f, zeros.data(), frames);
   sf_close(f);
+}
+
+// Warnings reach standard error and the JSON's warnings array alike.
+TEST(CommandLine, WarnsOnStandardErrorAndInJson) {
+  TestSignal s;
+  s.Spans = {{0, {{1000.0, -20.0}, {1002.0, -20.0, 0.5}}, {{440.0, -20.0}}}};
+  const std::string path = WriteTestWav(s, "warned.wav");
+  // Cut the data chunk to half the frames its header declares.
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) - 66150 * 4);
+  const ToolRun run = RunTool({"--json", path});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const nlohmann::json doc = nlohmann::json::parse(run.Out);
+  ASSERT_EQ(doc["warnings"].size(), 2u) << doc["warnings"].dump();
+  EXPECT_EQ(doc["warnings"][0].get<std::string>().rfind("the data chunk declares 132300 frames but the file holds 66150", 0), 0u);
+  EXPECT_EQ(doc["warnings"][1].get<std::string>().rfind("segment 1 (0.000-1.500 s), left: tones about 2.00 Hz apart", 0), 0u);
+  const ToolRun table = RunTool({path});
+  for (const ToolRun* r : {&run, &table})
+    for (const auto& w : doc["warnings"])
+      EXPECT_NE(r->Err.find("kq-analyze: warning: " + w.get<std::string>() + "\n"), std::string::npos) << r->Err;
 }
 
 TEST(CommandLine, RejectsWhatItCannotMeasure) {
   const std::string mono = TempPath("mono.wav"), wide = TempPath("24bit.wav"), flt = TempPath("float.wav");
+  const std::string empty = TempPath("empty.wav");
   const std::string text = TempPath("text.wav"), good = WriteTestWav(TwoToneSignal(), "ok.wav");
   WriteRawWav(mono, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1);
   WriteRawWav(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2);
   WriteRawWav(flt, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2);
+  WriteRawWav(empty, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 0);
   std::ofstream(text) << "not a sound file\n";
   struct Case {
     std::vector<std::string> Args;
@@ -201,7 +250,9 @@ TEST(CommandLine, RejectsWhatItCannotMeasure) {
       {{mono}, 1, "expected 2 channels"},
       {{wide}, 1, "expected 16-bit PCM"},
       {{flt}, 1, "expected 16-bit PCM"},
+      {{empty}, 1, "holds no samples to measure"},
       {{good, "--segment", "2:1"}, 1, "ends before it starts"},
+      {{good, "--segment", "1:1.00001"}, 1, "is shorter than one frame"},
       {{good, "--segment", "0:4"}, 1, "beyond the recording's end"},
       {{good, "--plot", TempPath("no such folder") + "/x.png"}, 2, "gnuplot failed"},
   };

@@ -1,5 +1,6 @@
 #include "test_signals.h"
 
+#include <fftw3.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -36,7 +37,11 @@ std::string TempPath(const std::string& name) {
 }
 
 std::string WriteTestWav(const TestSignal& signal, const std::string& name) {
-  const std::vector<std::int16_t> left = SynthesiseSide(signal, 0), right = SynthesiseSide(signal, 1);
+  return WriteWordsWav(SynthesiseSide(signal, 0), SynthesiseSide(signal, 1), signal.Rate, name);
+}
+
+std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right,
+                          double rate, const std::string& name) {
   std::vector<short> frames(left.size() * 2);
   for (std::size_t i = 0; i < left.size(); ++i) {
     frames[2 * i] = left[i];
@@ -44,7 +49,7 @@ std::string WriteTestWav(const TestSignal& signal, const std::string& name) {
   }
   const std::string path = TempPath(name);
   SF_INFO info{};
-  info.samplerate = static_cast<int>(signal.Rate);
+  info.samplerate = static_cast<int>(rate);
   info.channels = 2;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -53,6 +58,34 @@ std::string WriteTestWav(const TestSignal& signal, const std::string& name) {
     sf_close(f);
   }
   return path;
+}
+
+LineTruth PeriodicTruth(const std::vector<std::int16_t>& samples, std::int64_t period, std::int64_t fundamental) {
+  const auto n = static_cast<std::size_t>(period);
+  std::vector<double> in(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(n));
+  std::vector<fftw_complex> out(n / 2 + 1);
+  fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), in.data(), out.data(), FFTW_ESTIMATE);
+  fftw_execute(plan);
+  fftw_destroy_plan(plan);
+  // Sine amplitude of line k (the Nyquist line, when there is one, counts once).
+  auto amplitude = [&](std::size_t k) {
+    const double a = std::hypot(out[k][0], out[k][1]) / static_cast<double>(n);
+    return 2 * k == n ? a : 2.0 * a;
+  };
+  const auto f = static_cast<std::size_t>(fundamental);
+  double others = 0.0, strongest = 0.0;
+  for (std::size_t k = 1; k <= n / 2; ++k) {
+    if (k == f) continue;
+    const double a = amplitude(k);
+    others += 2 * k == n ? a * a : a * a / 2.0;
+    strongest = std::max(strongest, a);
+  }
+  const double a1 = amplitude(f);
+  LineTruth t;
+  t.LevelDbfs = 20.0 * std::log10(a1 / 32767.0);
+  t.SfdrDb = 20.0 * std::log10(a1 / strongest);
+  t.ThdNDb = 10.0 * std::log10(others / (a1 * a1 / 2.0));
+  return t;
 }
 
 namespace {

@@ -36,3 +36,18 @@ std::string TempPath(const std::string& name);
 
 // Writes the signal as a 16-bit stereo WAV; answers the path.
 std::string WriteTestWav(const TestSignal& signal, const std::string& name);
+
+// Writes two sides of words as a 16-bit stereo WAV; answers the path.
+std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right,
+                          double rate, const std::string& name);
+
+// The truth of a periodic side, from the exact spectrum of its first period
+// (`period` samples, the fundamental on line `fundamental` of it): the
+// fundamental's level, SFDR against the strongest other line, and THD+N as
+// every other line's power (DC aside) over the fundamental's.
+struct LineTruth {
+  double LevelDbfs = 0.0;
+  double SfdrDb = 0.0;
+  double ThdNDb = 0.0;
+};
+LineTruth PeriodicTruth(const std::vector<std::int16_t>& samples, std::int64_t period, std::int64_t fundamental);
