@@ -1,12 +1,12 @@
 #include "plugin/entry_points.h"
 
 #include "plugin/actions.h"
+#include "plugin/identity.h"
 
 namespace {
-const wchar_t* const DisplayName = L"Kalvix Quad ORVANE";
-const wchar_t* const Author = L"Pellacor";
-const wchar_t* const Description =
-    L"ORVANE PRECISION: Maximum spectral purity tone generator with 4 independent channels.";
+const wchar_t* const DisplayName = L"" KQ_DISPLAY_NAME;
+const wchar_t* const Author = L"" KQ_AUTHOR;
+const wchar_t* const Description = L"" KQ_DESCRIPTION;
 }  // namespace
 
 extern "C" std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t, char** nameCell, char** authorCell,
