@@ -175,6 +175,25 @@ TEST(SynthesisKernels, PackedKernelsGiveTheScalarWordsOnRandomSettings) {
   EXPECT_GE(compared, 600);
 }
 
+// The pinned words of the large-count cases from every kernel, in every
+// build (FillBuffer's own kernel is pinned by the FillBuffer tests).
+TEST(SynthesisKernels, EveryKernelGivesThePinnedLargeCountWords) {
+  std::vector<SynthesisKernel> kernels = PackedKernels();
+  kernels.insert(kernels.begin(), SynthesisKernel::kScalar);
+  for (SynthesisKernel kernel : kernels) {
+    std::vector<std::int16_t> all;
+    for (const ToneSettings& s : LargeCountCases()) {
+      ApplySettings(s);
+      std::vector<unsigned char> bytes(4 * 1500);
+      FillBufferWith(kernel, bytes.data(), 1500);
+      for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        all.push_back(static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8))));
+      }
+    }
+    EXPECT_EQ(HashWords(all), kLargeCountWordsHash) << Name(kernel);
+  }
+}
+
 struct FallbackCase {
   const char* name;
   ToneSettings settings;
