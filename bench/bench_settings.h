@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/generator_state.h"
+#include "engine/synthesis_kernels.h"
 
 inline constexpr std::int32_t kBenchFrames = 2048;
 
@@ -25,4 +26,14 @@ inline void SetBenchCounters(std::int64_t count) {
   for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) {
     Store(*c, count);
   }
+}
+
+// The kernel's name in printed figures.
+inline const char* KernelName(SynthesisKernel kernel) {
+  switch (kernel) {
+    case SynthesisKernel::kScalar: return "scalar";
+    case SynthesisKernel::kSse2: return "sse2";
+    case SynthesisKernel::kAvx: return "avx";
+  }
+  return "?";
 }

@@ -48,11 +48,19 @@ inline RemainderDivisor PrepareDivisor(double y) {
   d.part3 = rest - d.part2;  // exact: at most 11 bits remain
   // The partial differences stay below the next power of two above y, as
   // long as k * part3 (part3 < 2^(e-41) for y in [2^e, 2^(e+1))) fits in
-  // the gap; for the synthesis' period the limit is 2^31.
-  int e = 0;
-  const double m = std::frexp(y, &e);  // y = m * 2^e, m in [0.5, 1)
-  const double gap_in_part3_units = std::ldexp(1.0 - m, 42);
-  d.max_quotient = gap_in_part3_units < 2147483648.0 ? std::floor(gap_in_part3_units) : 2147483648.0;
+  // the gap; for the synthesis' period the limit is 2^31. Worked out in the
+  // bits rather than with frexp and floor: the synthesis prepares its period
+  // on every call and calls nothing from the C library's math.
+  std::uint64_t bits;
+  std::memcpy(&bits, &y, sizeof bits);
+  bits = (bits & ~(std::uint64_t{0x7ff} << 52)) | (std::uint64_t{1022} << 52);
+  double m;  // y = m * 2^e, m in [0.5, 1)
+  std::memcpy(&m, &bits, sizeof m);
+  const double gap_in_part3_units = (1.0 - m) * 0x1p42;  // exact
+  // Truncation is the floor of this positive value below 2^31.
+  d.max_quotient = gap_in_part3_units < 2147483648.0
+                       ? static_cast<double>(static_cast<std::int32_t>(gap_in_part3_units))
+                       : 2147483648.0;
   return d;
 }
 

@@ -65,3 +65,23 @@ std::uint64_t HashWords(const std::vector<std::int16_t>& words) {
   }
   return h;
 }
+
+std::vector<ToneSettings> LargeCountCases() {
+  std::vector<ToneSettings> cases;
+  auto add = [&](double f0, double f1, double f2, double f3, std::int64_t count, double gain) {
+    ToneSettings s;
+    const double f[4] = {f0, f1, f2, f3};
+    for (int ch = 0; ch < 4; ++ch) {
+      s.freq[ch] = f[ch];
+      s.volume[ch] = gain;
+      s.counter[ch] = count;
+    }
+    cases.push_back(s);
+  };
+  add(440.0, 445.0, 200.0, 210.0, 999999000, 1.0);
+  add(1000.0, -1000.0, 11025.0, 22050.0, 1000000000 - 300, 1.0);
+  add(19999.99, 0.1, 7919.0, 3.25, 1234567890123, 0.75);     // quotients beyond 2^31
+  add(440.0, 997.0, 1e300, -2e5, (std::int64_t{1} << 53) - 700, 1.0);  // counts passing 2^53
+  add(12345.678, 261.63, 0.0, 15000.0, 44100LL * 3600 * 24 * 365, 0.5);
+  return cases;
+}

@@ -25,3 +25,13 @@ std::vector<std::int16_t> ReferenceWords(const ToneSettings& s, int frames);
 
 // FNV-1a of the words' little-endian bytes.
 std::uint64_t HashWords(const std::vector<std::int16_t>& words);
+
+// Settings at large counts, where the phase argument is large and its
+// reduction matters. The same words must come out of every build and every
+// kernel; the reference computes them natively with the C library's fmod
+// and a long double sine, and kLargeCountWordsHash pins them for the other
+// builds.
+std::vector<ToneSettings> LargeCountCases();
+
+// FNV-1a of the words of all large-count cases, 1500 frames each.
+inline constexpr std::uint64_t kLargeCountWordsHash = 15625411709970250779ull;
