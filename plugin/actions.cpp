@@ -53,6 +53,13 @@ void PublishVariable(const char16_t* name, const char16_t* value) {
   if (setVariable == nullptr) return;
   char* nameBlock = MakeHostText(name);
   char* valueBlock = MakeHostText(value);
+  // Both texts or neither: without memory for one, the host is not called
+  // and the other block, never handed over, is given back.
+  if (nameBlock == nullptr || valueBlock == nullptr) {
+    if (nameBlock != nullptr) GlobalFree(nameBlock);
+    if (valueBlock != nullptr) GlobalFree(valueBlock);
+    return;
+  }
   setVariable(nameBlock, valueBlock);
 }
 

@@ -39,7 +39,14 @@ extern "C" std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc register
 }
 
 extern "C" std::int32_t KQ_STDCALL _nbExecAction(ActionId actionId, const char* const* paramCell) {
-  return ExecuteAction(actionId, paramCell);
+  // No exception may unwind into the host. The module's texts are C++
+  // strings; when one cannot be allocated (memory exhausted, or a host text
+  // too long for the process), the action has changed nothing and answers 0.
+  try {
+    return ExecuteAction(actionId, paramCell);
+  } catch (...) {
+    return 0;
+  }
 }
 
 extern "C" std::int32_t KQ_STDCALL _nbEditAction() { return 1; }

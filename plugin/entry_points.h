@@ -18,7 +18,9 @@ std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t unused, char** nameCell, char
 std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc registerAction, std::int32_t hostContext,
                                           GetVariableProc getVariable, SetVariableProc setVariable);
 // Runs one action. paramCell is the address of a cell holding the parameter
-// text's address, or 0. Returns 1 for the sixteen ids, else 0.
+// text's address, or 0. Returns 1 for the sixteen ids, else 0; also 0 when
+// the module ran out of memory for the action's texts, which then stored and
+// published nothing. No exception leaves it.
 std::int32_t KQ_STDCALL _nbExecAction(ActionId actionId, const char* const* paramCell);
 // Returns 1; reads no argument.
 std::int32_t KQ_STDCALL _nbEditAction();

@@ -46,12 +46,15 @@ std::int32_t RunAction(const ActionBoundary& boundary, ActionId id, const void* 
   }
   if (parameterCell == nullptr) return 1;
 
+  // Every text is made before anything changes, so that an allocation that
+  // fails (and throws) leaves the setting as it was and publishes nothing.
   const std::u16string text = boundary.parameterText(parameterCell);
-  std::atomic<double>& field = GeneratorState.*(row->setting);
-  Store(field, row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text)
-                                                      : EvaluateFrequency(boundary, text));
-  // Publish what is now in effect, read back from the field.
-  const std::u16string published = PublishedValue(*row, Load(field));
+  const double value = row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text)
+                                                             : EvaluateFrequency(boundary, text);
+  const std::u16string published = PublishedValue(*row, value);
+  // The host is told the value in effect: stored first, and a double reads
+  // back from its field exactly as stored.
+  Store(GeneratorState.*(row->setting), value);
   boundary.publishVariable(row->variable, published.c_str());
   return 1;
 }

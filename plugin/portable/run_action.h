@@ -27,7 +27,8 @@ struct ActionBoundary {
 // else 0 with nothing read or changed. Start, stop and the mute actions never
 // read the parameter cell; a setting action with a null cell answers 1 and
 // does nothing else. A setting is stored before it is published, so the host
-// is told the value in effect.
+// is told the value in effect. Every text a setting needs is made before the
+// store: when making one throws (memory exhausted), nothing has changed.
 std::int32_t RunAction(const ActionBoundary& boundary, ActionId id, const void* parameterCell);
 
 // The parameter itself, or, for "[name]" (at least 3 units, brackets first
