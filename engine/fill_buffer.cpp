@@ -77,11 +77,11 @@ void FillScalar(const SynthesisPlan& plan, unsigned char* out, std::int32_t fram
     len = frames - start < kBlockFrames ? frames - start : kBlockFrames;
     for (int ch = 0; ch < 4; ++ch) ChannelBlock(plan, ch, start, len, values[ch]);
     for (int i = 0; i < len; ++i) {
-      const double left = (values[0][i] + values[2][i]) * 0.2;
-      const double right = (values[1][i] + values[3][i]) * 0.2;
+      const double left = (values[0][i] + values[2][i]) * MixGain;
+      const double right = (values[1][i] + values[3][i]) * MixGain;
       // Conversion truncates toward zero; the limits keep |word| <= 13106.
-      StoreWord(out, static_cast<std::int32_t>(left * 32767.0));
-      StoreWord(out + 2, static_cast<std::int32_t>(right * 32767.0));
+      StoreWord(out, static_cast<std::int32_t>(left * WordScale));
+      StoreWord(out + 2, static_cast<std::int32_t>(right * WordScale));
       out += 4;
     }
   }

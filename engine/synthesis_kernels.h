@@ -57,6 +57,11 @@ struct SynthesisPlan {
 // doubles and step exactly by adding 1.0.
 inline constexpr std::int64_t kExactCountLimit = std::int64_t{1} << 53;
 
+// The mix: each side is (Generator 1 + Generator 2) * MixGain, which keeps
+// two full-scale channels inside the word, then * WordScale, truncated.
+inline constexpr double MixGain = 0.2;
+inline constexpr double WordScale = 32767.0;
+
 // Each kernel writes `frames` > 0 frames to out; counters are not touched.
 void FillScalar(const SynthesisPlan& plan, unsigned char* out, std::int32_t frames);
 void FillSse2(const SynthesisPlan& plan, unsigned char* out, std::int32_t frames);
