@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/function_types.h"
+
 constexpr const char* PluginFileName = "KalvixQuad_ORVANE_PRECISION.dll";
 
 struct LoadedPlugin {
@@ -52,10 +54,6 @@ CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args);
   if constexpr (!StackBalanceCheckable) {} else ASSERT_EQ((r).espDelta, 0)
 
 inline HostArg AsArg(const void* p) { return reinterpret_cast<HostArg>(p); }
-
-// The host's get-variable and set-variable functions, as a test host provides them.
-using GetVariableProc = const char*(__stdcall*)(const char* name);
-using SetVariableProc = std::int32_t(__stdcall*)(const char* name, const char* value);
 
 // One call of the host's register-action function, as a recording host keeps it.
 struct RegisteredAction {
