@@ -19,6 +19,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ CellError Measure(std::int64_t hz, std::int64_t n0, std::int64_t frames) {
   LoadDefaults();
   Store(s.Gen1FreqLeft, static_cast<double>(hz));
   Store(s.Gen1VolumeLeft, 1.0);
-  for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) Store(*c, n0);
+  StoreCounters(n0);
 
   const double f = static_cast<double>(hz);
   CellError worst;

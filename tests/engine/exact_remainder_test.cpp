@@ -8,27 +8,13 @@
 #include <vector>
 
 #include "engine/exact_remainder.h"
+#include "tests/engine/double_bits.h"
 
 namespace {
 
 constexpr double kTwoPi = 6.28318530717959;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
-double FromBits(std::uint64_t u) {
-  double v;
-  std::memcpy(&v, &u, sizeof v);
-  return v;
-}
-
-// Same value and same sign, NaN matching NaN.
-bool SameResult(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
 
 struct RemainderCase {
   double x, y, expected;

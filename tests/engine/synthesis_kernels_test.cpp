@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,9 @@
 #include "engine/generator_state.h"
 #include "engine/precise_sine.h"
 #include "engine/synthesis_kernels.h"
+#include "tests/engine/double_bits.h"
 #include "tests/engine/synthesis_reference.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -26,21 +29,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kTwoPi = 6.28318530717959;
 constexpr std::int64_t k2To53 = std::int64_t{1} << 53;
 constexpr std::int64_t kYear = 44100LL * 3600 * 24 * 365;
-
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
-double FromBits(std::uint64_t u) {
-  double v;
-  std::memcpy(&v, &u, sizeof v);
-  return v;
-}
-
-// Same value and same sign, NaN matching NaN.
-bool SameResult(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
 
 // The packed kernels this processor runs.
 std::vector<SynthesisKernel> PackedKernels() {
@@ -66,8 +54,8 @@ FillResult FillTwice(SynthesisKernel kernel, const ToneSettings& s, int frames) 
   r.bytes.assign(8 * static_cast<std::size_t>(frames), 0xA5);
   EXPECT_EQ(FillBufferWith(kernel, r.bytes.data(), frames), 0);
   EXPECT_EQ(FillBufferWith(kernel, r.bytes.data() + 4 * static_cast<std::size_t>(frames), frames), 0);
-  const GeneratorStateRecord& g = GeneratorState;
-  r.counters = {Load(g.Gen1CounterLeft), Load(g.Gen1CounterRight), Load(g.Gen2CounterLeft), Load(g.Gen2CounterRight)};
+  const std::array<std::int64_t, 4> counters = LoadCounters();
+  r.counters.assign(counters.begin(), counters.end());
   return r;
 }
 

@@ -3,19 +3,13 @@
 #include <cmath>
 
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 void ApplySettings(const ToneSettings& s) {
   GeneratorStateRecord& g = GeneratorState;
   LoadDefaults();
-  std::atomic<double>* freq[4] = {&g.Gen1FreqLeft, &g.Gen1FreqRight, &g.Gen2FreqLeft, &g.Gen2FreqRight};
-  std::atomic<double>* vol[4] = {&g.Gen1VolumeLeft, &g.Gen1VolumeRight, &g.Gen2VolumeLeft, &g.Gen2VolumeRight};
-  std::atomic<std::int64_t>* cnt[4] = {&g.Gen1CounterLeft, &g.Gen1CounterRight, &g.Gen2CounterLeft,
-                                       &g.Gen2CounterRight};
-  for (int ch = 0; ch < 4; ++ch) {
-    Store(*freq[ch], s.freq[ch]);
-    Store(*vol[ch], s.volume[ch]);
-    Store(*cnt[ch], s.counter[ch]);
-  }
+  SetChannels(s.freq, s.volume);
+  StoreCounters({s.counter[0], s.counter[1], s.counter[2], s.counter[3]});
   Store(g.Gen1MasterVolume, s.master[0]);
   Store(g.Gen2MasterVolume, s.master[1]);
   Store(g.Gen1Muted, s.muted[0]);

@@ -13,6 +13,7 @@
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
 #include "tests/output/capture.h"
+#include "tests/support/channels.h"
 #include "tests/support/plugin_loader.h"
 
 namespace {
@@ -22,8 +23,7 @@ constexpr double BytesPerAudioSecond = 44100.0 * 4;
 LoadedPlugin plugin;
 
 void Exec(std::int32_t action, const char* text = nullptr) {
-  const char* cell = text;
-  CallChecked(plugin.execAction, {action, AsArg(text != nullptr ? &cell : nullptr)});
+  ExecChecked(plugin, action, text);
 }
 
 double NowMs() {
@@ -91,11 +91,8 @@ double CpuPerAudioSecond(const char* label, DWORD wallMs) {
 // The synthesis alone, in this program's own copy of the engine.
 void SynthesisAlone() {
   LoadDefaults();
-  GeneratorStateRecord& s = GeneratorState;
-  Store(s.Gen1FreqLeft, 440.0);
-  Store(s.Gen1FreqRight, 523.25);
-  Store(s.Gen2FreqLeft, 1000.0);
-  Store(s.Gen2FreqRight, 6000.5);
+  const double freq[4] = {440.0, 523.25, 1000.0, 6000.5};
+  for (int c = 0; c < 4; ++c) Store(*FieldsOf(c).freq, freq[c]);
   std::vector<std::int16_t> buffer(2 * 2048);
   const int fills = 2000;  // about 93 s of audio
   double t0 = NowMs();

@@ -65,9 +65,7 @@ class Boundary : public ::testing::Test {
   }
   std::vector<RegisteredAction> Register(GetVariableProc get, SetVariableProc set) {
     registered.clear();
-    CheckedResult r = CallChecked(plugin.registerPlugIn,
-                                  {AsArg(reinterpret_cast<void*>(&RecordRegister)), 0x5eed,
-                                   AsArg(reinterpret_cast<void*>(get)), AsArg(reinterpret_cast<void*>(set))});
+    CheckedResult r = RegisterChecked(plugin, &RecordRegister, get, set, 0x5eed);
     EXPECT_EQ(r.value, 0);
     EXPECT_STACK_BALANCED(r);
     return registered;
@@ -168,8 +166,7 @@ TEST_F(Boundary, RegisteringAgainHandsOverNewBlocks) {
 
 TEST_F(Boundary, ZeroRegisterFunctionIsNotCalledButTheOtherCallbacksAreKept) {
   setCalls = 0;
-  CheckedResult r = CallChecked(plugin.registerPlugIn, {0, 0x5eed, AsArg(reinterpret_cast<void*>(&NoVariable)),
-                                                        AsArg(reinterpret_cast<void*>(&CountSet))});
+  CheckedResult r = RegisterChecked(plugin, nullptr, &NoVariable, &CountSet, 0x5eed);
   EXPECT_EQ(r.value, 0);
   EXPECT_STACK_BALANCED(r);
   const char* const text = "100";  // the master gain's load-time value

@@ -18,6 +18,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 namespace fs = std::filesystem;
 
@@ -95,11 +96,6 @@ std::int64_t FirstDifference(const std::int16_t* got, const std::vector<std::int
   return -1;
 }
 
-void SetChannel(std::atomic<double>& freq, double hz, std::atomic<double>& volume, double gain) {
-  Store(freq, hz);
-  Store(volume, gain);
-}
-
 // Four tones, one start, ten minutes, one stop: every word of the render is
 // FillBuffer's from count 0, and the render ends on the boundary nearest
 // 600 s (12,919.9 buffers: 12,920). Read from standard output as it is made.
@@ -123,10 +119,7 @@ TEST(OfflineRender, SteadyToneIsFillBufferEveryWord) {
 
   GeneratorStateRecord& s = GeneratorState;
   LoadDefaults();
-  SetChannel(s.Gen1FreqLeft, 440.0, s.Gen1VolumeLeft, 1.0);
-  SetChannel(s.Gen1FreqRight, 445.0, s.Gen1VolumeRight, 0.9);
-  SetChannel(s.Gen2FreqLeft, 200.0, s.Gen2VolumeLeft, 0.8);
-  SetChannel(s.Gen2FreqRight, 210.0, s.Gen2VolumeRight, 0.7);
+  SetChannels({440.0, 445.0, 200.0, 210.0}, {1.0, 0.9, 0.8, 0.7});
   Store(s.Gen2MasterVolume, 0.6);
   ResetCounters();
   std::vector<std::int16_t> got(2 * BufferFrames);
@@ -212,9 +205,9 @@ TEST(OfflineRender, ChangesLandOnTheirBoundaries) {
   ASSERT_EQ(static_cast<std::int64_t>(words.size()), 2 * (10 + 233) * BufferFrames);
 
   LoadDefaults();
-  SetChannel(s.Gen1FreqLeft, 1000.0, s.Gen1VolumeLeft, 1.0);
-  SetChannel(s.Gen2FreqLeft, 3000.0, s.Gen2VolumeLeft, 0.4);
-  SetChannel(s.Gen2FreqRight, 500.0, s.Gen2VolumeRight, 1.0);
+  SetChannel(Gen1Left, 1000.0, 1.0);
+  SetChannel(Gen2Left, 3000.0, 0.4);
+  SetChannel(Gen2Right, 500.0, 1.0);
   Store(s.Gen1VolumeRight, 1.0);
   std::int64_t frame = 0;
   for (std::size_t r = 0; r < runs.size(); ++r) {

@@ -79,3 +79,28 @@ LoadedPlugin LoadPlugin() {
   p.message = GetProcAddress(p.module, "_nbMessage");
   return p;
 }
+
+CheckedResult RegisterChecked(const LoadedPlugin& p, RegisterActionProc registerAction, GetVariableProc get,
+                              SetVariableProc set, HostArg hostContext) {
+  return CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(registerAction)), hostContext,
+                                        AsArg(reinterpret_cast<void*>(get)), AsArg(reinterpret_cast<void*>(set))});
+}
+
+CheckedResult ExecCellChecked(const LoadedPlugin& p, std::int32_t id, HostArg cellAddress) {
+  return CallChecked(p.execAction, {id, cellAddress});
+}
+
+CheckedResult ExecChecked(const LoadedPlugin& p, std::int32_t id, const char* text) {
+  const char* cell = text;
+  return ExecCellChecked(p, id, text != nullptr ? AsArg(&cell) : 0);
+}
+
+std::int32_t StopWithin(const LoadedPlugin& p, DWORD timeoutMs) {
+  const FARPROC exec = p.execAction;
+  return CallWithin(
+      [exec] {
+        CheckedResult r = CallChecked(exec, {1001, 0});
+        return r.espDelta == 0 ? r.value : -3;
+      },
+      timeoutMs);
+}
