@@ -22,8 +22,7 @@ constexpr std::int64_t kBlockExactLimit = synthesis_detail::kExactCountLimit - k
 
 // One channel value for count n: the phase formula in its written grouping,
 // the exact remainder, the sine, the gain and the limit (NaN becomes -1).
-inline double ChannelValue(double step, double n, double rate, const RemainderDivisor& period,
-                           double gain) {
+inline double ChannelValue(double step, double n, double rate, const RemainderDivisor& period, double gain) {
   const double t = (step * n) / rate;
   const double p = FastRemainder(period, t);
   double v = PreciseSine(p) * gain;
@@ -41,8 +40,8 @@ void ChannelBlock(const SynthesisPlan& plan, int ch, std::int64_t first_offset, 
   const double gain = plan.gain[ch];
   // Counts advance with 64-bit wrap-around; nobody reaches 2^63 frames, but
   // a stored counter of any value still gives a defined result.
-  const std::int64_t first = static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) +
-                                                       static_cast<std::uint64_t>(first_offset));
+  const std::int64_t first =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) + static_cast<std::uint64_t>(first_offset));
   if (first > -kBlockExactLimit && first < kBlockExactLimit) {
     const double n0 = static_cast<double>(first);
     for (int i = 0; i < len; ++i) {
@@ -152,8 +151,8 @@ std::int32_t FillBufferWith(SynthesisKernel kernel, void* buffer, std::int32_t f
   // Counters: only an unmuted generator's advance, each by `frames`.
   for (int ch = 0; ch < 4; ++ch) {
     if (plan.muted[ch]) continue;
-    Store(*counters[ch], static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) +
-                                                   static_cast<std::uint64_t>(frames)));
+    Store(*counters[ch],
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) + static_cast<std::uint64_t>(frames)));
   }
   return 0;
 }

@@ -45,11 +45,11 @@ namespace synthesis_detail {
 // G2R. A muted channel has step 0, gain 0 and count 0, which yields +0.0 in
 // every kernel without a test of its own.
 struct SynthesisPlan {
-  double step[4];        // TwoPi * f, rounded: the first product of the phase
-  double gain[4];        // channel gain times master gain, rounded
-  std::int64_t count[4];  // the counter at entry (0 when muted)
-  bool muted[4];         // the channel's generator is muted
-  double rate;           // SampleRate
+  double step[4];           // TwoPi * f, rounded: the first product of the phase
+  double gain[4];           // channel gain times master gain, rounded
+  std::int64_t count[4];    // the counter at entry (0 when muted)
+  bool muted[4];            // the channel's generator is muted
+  double rate;              // SampleRate
   RemainderDivisor period;  // prepared TwoPi
 };
 

@@ -12,7 +12,7 @@ struct ScriptClock {
   std::string capturePath;  // Windows path of the capture; empty: system clock
   double leadMillis = 0.0;
   bool showTimeline = false;
-  double scriptMillis = 0.0;   // sum of the waits since the start
+  double scriptMillis = 0.0;     // sum of the waits since the start
   std::int64_t originBytes = 0;  // capture size at the start
   LARGE_INTEGER originTicks{};
   LARGE_INTEGER tickRate{};

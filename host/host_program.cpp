@@ -62,8 +62,7 @@ bool RunCommand(ExecActionProc exec, const ScriptCommand& c, bool& playing, std:
     case CommandKind::Nothing:
     case CommandKind::SetVariable:
     case CommandKind::Print:
-    case CommandKind::ListActions:
-      break;  // the host's own commands, run above
+    case CommandKind::ListActions: break;  // the host's own commands, run above
   }
   return true;
 }

@@ -65,8 +65,8 @@ bool LoadPlugInDll(const std::string& path, PlugInDll& dll, std::string& message
   dll.module = LoadLibraryA(path.c_str());
   if (dll.module == nullptr) {
     const DWORD error = GetLastError();
-    message = "cannot load plug-in '" + path + "' (error " + std::to_string(error) + ")" +
-              WrongArchitectureNote(path, error);
+    message =
+        "cannot load plug-in '" + path + "' (error " + std::to_string(error) + ")" + WrongArchitectureNote(path, error);
     return false;
   }
   dll.init = EntryPoint<InitPlugInProc>(dll.module, "_nbInitPlugIn");

@@ -12,9 +12,9 @@
 #define KQ_STDCALL __attribute__((stdcall))
 
 // The host's functions. Results are ignored by the plug-in.
-using RegisterActionProc = std::int32_t(KQ_STDCALL*)(std::int32_t actionId, const char* name,
-                                                     const char* description, std::int32_t paramFlag,
-                                                     std::int32_t minusOne, std::int32_t paramFlagAgain);
+using RegisterActionProc = std::int32_t(KQ_STDCALL*)(std::int32_t actionId, const char* name, const char* description,
+                                                     std::int32_t paramFlag, std::int32_t minusOne,
+                                                     std::int32_t paramFlagAgain);
 using GetVariableProc = const char*(KQ_STDCALL*)(const char* name);
 using SetVariableProc = std::int32_t(KQ_STDCALL*)(const char* name, const char* value);
 

@@ -29,27 +29,18 @@ std::int32_t RunAction(const ActionBoundary& boundary, ActionId id, const void* 
   const ActionRow* row = FindAction(id);
   if (row == nullptr) return 0;
   switch (row->kind) {
-    case ActionKind::Start:
-      boundary.startPlayback();
-      return 1;
-    case ActionKind::Stop:
-      boundary.stopPlayback();
-      return 1;
-    case ActionKind::Mute:
-      Store(GeneratorState.*(row->muteFlag), 1);
-      return 1;
-    case ActionKind::Unmute:
-      Store(GeneratorState.*(row->muteFlag), 0);
-      return 1;
-    case ActionKind::Setting:
-      break;
+    case ActionKind::Start: boundary.startPlayback(); return 1;
+    case ActionKind::Stop: boundary.stopPlayback(); return 1;
+    case ActionKind::Mute: Store(GeneratorState.*(row->muteFlag), 1); return 1;
+    case ActionKind::Unmute: Store(GeneratorState.*(row->muteFlag), 0); return 1;
+    case ActionKind::Setting: break;
   }
   if (parameterCell == nullptr) return 1;
 
   const std::u16string text = boundary.parameterText(parameterCell);
   std::atomic<double>& field = GeneratorState.*(row->setting);
-  Store(field, row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text)
-                                                      : EvaluateFrequency(boundary, text));
+  Store(field,
+        row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text) : EvaluateFrequency(boundary, text));
   // Publish what is now in effect, read back from the field.
   const std::u16string published = PublishedValue(*row, Load(field));
   boundary.publishVariable(row->variable, published.c_str());

@@ -22,12 +22,25 @@ struct RemainderCase {
 
 TEST(ExactRemainder, DefinedForEveryKindOfOperand) {
   const RemainderCase cases[] = {
-      {kInf, 1.0, kNaN},   {-kInf, 1.0, kNaN},   {kNaN, 1.0, kNaN},     {1.0, 0.0, kNaN},
-      {1.0, -0.0, kNaN},   {1.0, kNaN, kNaN},    {5.0, kInf, 5.0},      {-5.0, -kInf, -5.0},
-      {-0.0, 1.0, -0.0},   {0.0, 3.0, 0.0},      {-7.0, 2.0, -1.0},     {7.0, -2.0, 1.0},
-      {-4.0, 2.0, -0.0},   {1e308, 3.0, 2.0},    {-1e300, 0.1, -0x1.d66e81bc37800p-14},
-      {1e22, kTwoPi, 0x1.c4e109aabf010p+0},      {7 * 4.9e-324, 2 * 4.9e-324, 4.9e-324},
-      {1.0, 4.9e-324, 0.0},                      {kTwoPi, kTwoPi, 0.0},
+      {kInf, 1.0, kNaN},
+      {-kInf, 1.0, kNaN},
+      {kNaN, 1.0, kNaN},
+      {1.0, 0.0, kNaN},
+      {1.0, -0.0, kNaN},
+      {1.0, kNaN, kNaN},
+      {5.0, kInf, 5.0},
+      {-5.0, -kInf, -5.0},
+      {-0.0, 1.0, -0.0},
+      {0.0, 3.0, 0.0},
+      {-7.0, 2.0, -1.0},
+      {7.0, -2.0, 1.0},
+      {-4.0, 2.0, -0.0},
+      {1e308, 3.0, 2.0},
+      {-1e300, 0.1, -0x1.d66e81bc37800p-14},
+      {1e22, kTwoPi, 0x1.c4e109aabf010p+0},
+      {7 * 4.9e-324, 2 * 4.9e-324, 4.9e-324},
+      {1.0, 4.9e-324, 0.0},
+      {kTwoPi, kTwoPi, 0.0},
   };
   for (const RemainderCase& c : cases) {
     EXPECT_TRUE(SameResult(ExactRemainder(c.x, c.y), c.expected))
@@ -66,7 +79,8 @@ TEST(ExactRemainder, FastPathMatchesForTheSynthesisPeriodAndOtherDivisors) {
       EXPECT_EQ(d.part1 + d.part2 + d.part3, y);
     }
     std::size_t wrong = 0;
-    for (double t : phases) wrong += !SameResult(FastRemainder(d, t * (y / kTwoPi)), ExactRemainder(t * (y / kTwoPi), y));
+    for (double t : phases)
+      wrong += !SameResult(FastRemainder(d, t * (y / kTwoPi)), ExactRemainder(t * (y / kTwoPi), y));
     for (int i = 0; i < 100000; ++i) {
       // Dividends a few thousand periods wide, at random bit positions.
       const double t = y * (static_cast<double>(gen() >> 11) * 0x1p-53) * 5000.0 * ((i & 1) ? 1 : -1);

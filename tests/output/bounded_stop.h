@@ -11,5 +11,10 @@
 // return in time (the stop thread is then left behind).
 inline bool StopPlaybackWithin(DWORD timeoutMs = 10000) {
   // The answer itself is not checked here; 0 marks that the call returned.
-  return CallWithin([] { StopPlayback(); return std::int32_t{0}; }, timeoutMs) == 0;
+  return CallWithin(
+             [] {
+               StopPlayback();
+               return std::int32_t{0};
+             },
+             timeoutMs) == 0;
 }

@@ -76,8 +76,9 @@ void ExpectCaptureIsSynthesis(const std::vector<std::int16_t>& captured) {
     if (captured[i] != expected[i]) {
       std::size_t zeros = 0;
       while (i + zeros < captured.size() && captured[i + zeros] == 0) ++zeros;
-      ADD_FAILURE() << zeros << " zero words from word " << i << "; word " << i << " (frame " << i / 2 << ") is " << captured[i] << ", synthesis gives "
-                    << expected[i] << "; capture holds " << captured.size() << " words";
+      ADD_FAILURE() << zeros << " zero words from word " << i << "; word " << i << " (frame " << i / 2 << ") is "
+                    << captured[i] << ", synthesis gives " << expected[i] << "; capture holds " << captured.size()
+                    << " words";
       return;
     }
   }

@@ -22,9 +22,7 @@ constexpr double BytesPerAudioSecond = 44100.0 * 4;
 
 LoadedPlugin plugin;
 
-void Exec(std::int32_t action, const char* text = nullptr) {
-  ExecChecked(plugin, action, text);
-}
+void Exec(std::int32_t action, const char* text = nullptr) { ExecChecked(plugin, action, text); }
 
 double NowMs() {
   static LARGE_INTEGER frequency = [] {
@@ -69,8 +67,7 @@ void Latencies(int rounds) {
   }
   Spread start = Summarize(starts), stop = Summarize(stops);
   std::printf("start latency over %d starts: median %.3f ms, max %.3f ms\n", rounds, start.median, start.max);
-  std::printf("stop latency over %d stops while playing: median %.3f ms, max %.3f ms\n", rounds, stop.median,
-              stop.max);
+  std::printf("stop latency over %d stops while playing: median %.3f ms, max %.3f ms\n", rounds, stop.median, stop.max);
 }
 
 // CPU seconds of the whole process per second of audio consumed.
@@ -83,8 +80,8 @@ double CpuPerAudioSecond(const char* label, DWORD wallMs) {
   double cpu = ProcessCpuSeconds() - cpu0;
   double audio = static_cast<double>(CaptureBytes()) / BytesPerAudioSecond;
   double perAudio = audio > 0 ? cpu / audio : 0.0;
-  std::printf("%s: %.2f s of audio in %.2f s wall, %.3f CPU s, %.4f CPU s per audio s\n", label, audio,
-              wallMs / 1000.0, cpu, perAudio);
+  std::printf("%s: %.2f s of audio in %.2f s wall, %.3f CPU s, %.4f CPU s per audio s\n", label, audio, wallMs / 1000.0,
+              cpu, perAudio);
   return perAudio;
 }
 
@@ -99,8 +96,8 @@ void SynthesisAlone() {
   for (int i = 0; i < fills; ++i) FillBuffer(buffer.data(), 2048);
   double ms = NowMs() - t0;
   double audioMs = fills * 2048 * 1000.0 / 44100.0;
-  std::printf("FillBuffer alone, four channels: %.1f ms for %.1f s of audio, %.0fx real time\n", ms,
-              audioMs / 1000.0, audioMs / ms);
+  std::printf("FillBuffer alone, four channels: %.1f ms for %.1f s of audio, %.0fx real time\n", ms, audioMs / 1000.0,
+              audioMs / ms);
 }
 
 }  // namespace

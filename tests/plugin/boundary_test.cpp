@@ -10,8 +10,8 @@ namespace {
 
 std::vector<RegisteredAction> registered;
 
-std::int32_t __stdcall RecordRegister(std::int32_t id, const char* name, const char* description,
-                                      std::int32_t flag, std::int32_t fifth, std::int32_t sixth) {
+std::int32_t __stdcall RecordRegister(std::int32_t id, const char* name, const char* description, std::int32_t flag,
+                                      std::int32_t fifth, std::int32_t sixth) {
   registered.push_back({id, name ? name : "", description ? description : "", flag, fifth, sixth, name, description});
   return 1;
 }
@@ -74,7 +74,6 @@ class Boundary : public ::testing::Test {
 };
 LoadedPlugin Boundary::plugin;
 
-
 std::int32_t __cdecl CallerCleans(std::int32_t a, std::int32_t b) { return a + b; }
 
 TEST(StackCheck, SeesACallerCleanedFunction) {
@@ -92,12 +91,9 @@ TEST_F(Boundary, EveryEntryPointResolvesAndRemovesExactlyItsArguments) {
     std::int32_t result;
   };
   const Case cases[] = {
-      {"_nbInitPlugIn", plugin.initPlugIn, {7, 0, 0, 0}, 0},
-      {"_nbExecAction", plugin.execAction, {999, 0}, 0},
-      {"_nbExecAction", plugin.execAction, {1002, 0}, 1},
-      {"_nbEditAction", plugin.editAction, {}, 1},
-      {"_nbMessage", plugin.message, {123, 456}, 0},
-      {"_nbMessage", plugin.message, {0, 0}, 0},
+      {"_nbInitPlugIn", plugin.initPlugIn, {7, 0, 0, 0}, 0}, {"_nbExecAction", plugin.execAction, {999, 0}, 0},
+      {"_nbExecAction", plugin.execAction, {1002, 0}, 1},    {"_nbEditAction", plugin.editAction, {}, 1},
+      {"_nbMessage", plugin.message, {123, 456}, 0},         {"_nbMessage", plugin.message, {0, 0}, 0},
   };
   for (const Case& c : cases) {
     ASSERT_NE(c.fn, nullptr) << c.name;
@@ -137,8 +133,7 @@ TEST_F(Boundary, ZeroCellsAreSkipped) {
 TEST_F(Boundary, RegistersTheSixteenActionsInTableOrder) {
   for (bool withVariables : {true, false}) {
     SCOPED_TRACE(withVariables ? "with get/set functions" : "with get/set 0");
-    std::vector<RegisteredAction> got =
-        withVariables ? Register(&NoVariable, &IgnoreSet) : Register(nullptr, nullptr);
+    std::vector<RegisteredAction> got = withVariables ? Register(&NoVariable, &IgnoreSet) : Register(nullptr, nullptr);
     ASSERT_EQ(got.size(), std::size(Expected));
     for (size_t i = 0; i < got.size(); ++i) {
       const ExpectedAction& e = Expected[i];

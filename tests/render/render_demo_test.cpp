@@ -76,7 +76,8 @@ struct Tone {
   double dbfs;
 };
 double Dbfs(double gain) { return 20.0 * std::log10(0.2 * gain); }
-const std::vector<std::vector<Tone>> ExpectedLeft = {{{1000.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}};
+const std::vector<std::vector<Tone>> ExpectedLeft = {
+    {{1000.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}};
 const std::vector<std::vector<Tone>> ExpectedRight = {
     {{440.5, Dbfs(0.5)}, {3000.0, Dbfs(0.1)}}, {{440.5, Dbfs(0.5)}, {3000.0, Dbfs(0.1)}}, {{440.5, Dbfs(0.5)}}};
 
@@ -106,11 +107,10 @@ class RenderDemo : public ::testing::Test {
     folder = pattern;
     fs::path scriptPath = folder / "short.kq";
     std::ofstream(scriptPath) << Script;
-    const std::string command = "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
-                                std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch +
-                                " --out '" +
-                                (folder / "out").string() + "' '" + scriptPath.string() + "' >'" +
-                                (folder / "demo.log").string() + "' 2>&1";
+    const std::string command =
+        "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
+        std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch + " --out '" +
+        (folder / "out").string() + "' '" + scriptPath.string() + "' >'" + (folder / "demo.log").string() + "' 2>&1";
     const int status = std::system(command.c_str());
     if (status != 0) {
       failure = "scripts/demo failed (status " + std::to_string(status) + "; files kept in " + folder.string() +

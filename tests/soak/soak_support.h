@@ -49,13 +49,13 @@ enum class GetAnswer { Null, Empty, Text };
 // frees each with GlobalFree; a block that GlobalFree refuses counts as bad.
 struct HostRecord {
   GetAnswer answer = GetAnswer::Null;
-  std::string answerText;        // used when answer is Text
+  std::string answerText;  // used when answer is Text
   std::int64_t getCalls = 0;
-  std::string lastAsked;         // the name the last get-variable call received
+  std::string lastAsked;                                       // the name the last get-variable call received
   std::vector<std::pair<std::string, std::string>> published;  // since the last Clear
-  bool keepPublished = true;     // false: count publications, keep only the last
+  bool keepPublished = true;                                   // false: count publications, keep only the last
   std::int64_t publications = 0;
-  std::int64_t badBlocks = 0;    // null blocks or blocks GlobalFree refused
+  std::int64_t badBlocks = 0;  // null blocks or blocks GlobalFree refused
   void Clear() {
     getCalls = 0;
     lastAsked.clear();
@@ -95,8 +95,8 @@ inline std::int32_t __stdcall HostSet(const char* name, const char* value) {
   return 1;
 }
 
-inline std::int32_t __stdcall HostRegisterAction(std::int32_t, const char* name, const char* description,
-                                                 std::int32_t, std::int32_t, std::int32_t) {
+inline std::int32_t __stdcall HostRegisterAction(std::int32_t, const char* name, const char* description, std::int32_t,
+                                                 std::int32_t, std::int32_t) {
   TakeBlock(name);
   TakeBlock(description);
   return 1;
@@ -173,8 +173,8 @@ inline void SeekReference(std::int64_t count) { StoreCounters(count); }
 class CaptureReader {
  public:
   explicit CaptureReader(std::int64_t firstFrame = 0) {
-    file_ = CreateFileA(CapturePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
+    file_ = CreateFileA(CapturePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        0, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER at;
     at.QuadPart = firstFrame * BytesPerFrame;
@@ -236,9 +236,9 @@ inline Comparison CompareCaptureWithTone(const Tone& tone) {
   LoadReference(tone);
   std::vector<std::int16_t> expected(2 * FramesPerBuffer);
   FillBuffer(expected.data(), FramesPerBuffer);
-  std::int64_t frame = 0;    // position in the capture
-  std::int64_t count = 0;    // the synthesis's next frame
-  std::int64_t gapRun = 0;   // zero frames of the current gap
+  std::int64_t frame = 0;   // position in the capture
+  std::int64_t count = 0;   // the synthesis's next frame
+  std::int64_t gapRun = 0;  // zero frames of the current gap
   std::vector<std::int16_t> got = reader.NextBuffer();
   std::size_t at = 0;
   while (at < got.size() / 2) {
@@ -323,11 +323,11 @@ inline std::vector<std::int16_t> CaptureWithoutGaps(std::int64_t minRun, std::ve
 // ---- Process figures --------------------------------------------------------
 
 struct ProcessFigures {
-  DWORD handleCount = 0;        // GetProcessHandleCount
-  std::int64_t handles = -1;    // the system's handle table entries of this process, -1 if unavailable
-  SIZE_T privateUsage = 0;      // GetProcessMemoryInfo: PrivateUsage
-  SIZE_T pagefileUsage = 0;     // GetProcessMemoryInfo: PagefileUsage
-  std::int64_t committed = 0;   // committed private pages of the address space, by VirtualQuery
+  DWORD handleCount = 0;       // GetProcessHandleCount
+  std::int64_t handles = -1;   // the system's handle table entries of this process, -1 if unavailable
+  SIZE_T privateUsage = 0;     // GetProcessMemoryInfo: PrivateUsage
+  SIZE_T pagefileUsage = 0;    // GetProcessMemoryInfo: PagefileUsage
+  std::int64_t committed = 0;  // committed private pages of the address space, by VirtualQuery
 };
 
 // The handle table as ntdll lists it (information class 16): one entry per

@@ -5,8 +5,7 @@
 
 #if defined(__i386__)
 // cdecl: CallCheckedRaw(fn, args, count, &delta) -> EAX of fn.
-extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const HostArg* args, std::int32_t count,
-                                       std::int32_t* delta);
+extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const HostArg* args, std::int32_t count, std::int32_t* delta);
 asm(R"(
   .text
   .globl _CallCheckedRaw
@@ -60,9 +59,7 @@ CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args) {
     case 2: value = reinterpret_cast<std::int32_t (*)(A, A)>(p)(a[0], a[1]); break;
     case 3: value = reinterpret_cast<std::int32_t (*)(A, A, A)>(p)(a[0], a[1], a[2]); break;
     case 4: value = reinterpret_cast<std::int32_t (*)(A, A, A, A)>(p)(a[0], a[1], a[2], a[3]); break;
-    default:
-      std::fprintf(stderr, "CallChecked: %zu arguments are not supported\n", args.size());
-      std::abort();
+    default: std::fprintf(stderr, "CallChecked: %zu arguments are not supported\n", args.size()); std::abort();
   }
   return {value, 0};
 }

@@ -49,10 +49,14 @@ struct CheckedResult {
 CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args);
 
 // The callee removed exactly its arguments; checked only where that can fail.
-#define EXPECT_STACK_BALANCED(r) \
-  if constexpr (!StackBalanceCheckable) {} else EXPECT_EQ((r).espDelta, 0)
-#define ASSERT_STACK_BALANCED(r) \
-  if constexpr (!StackBalanceCheckable) {} else ASSERT_EQ((r).espDelta, 0)
+#define EXPECT_STACK_BALANCED(r)          \
+  if constexpr (!StackBalanceCheckable) { \
+  } else                                  \
+    EXPECT_EQ((r).espDelta, 0)
+#define ASSERT_STACK_BALANCED(r)          \
+  if constexpr (!StackBalanceCheckable) { \
+  } else                                  \
+    ASSERT_EQ((r).espDelta, 0)
 
 inline HostArg AsArg(const void* p) { return reinterpret_cast<HostArg>(p); }
 
