@@ -19,6 +19,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ const Duration Durations[] = {
 const std::int64_t Frequencies[] = {20, 1000, 15000, 20000};
 
 struct CellError {
-  int wordLsb = 0;          // largest |word - ideal word|
+  int wordLsb = 0;                  // largest |word - ideal word|
   long double phaseDegrees = 0.0L;  // largest |phase - ideal phase|
 };
 
@@ -44,7 +45,7 @@ CellError Measure(std::int64_t hz, std::int64_t n0, std::int64_t frames) {
   LoadDefaults();
   Store(s.Gen1FreqLeft, static_cast<double>(hz));
   Store(s.Gen1VolumeLeft, 1.0);
-  for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) Store(*c, n0);
+  StoreCounters(n0);
 
   const double f = static_cast<double>(hz);
   CellError worst;
@@ -76,9 +77,10 @@ CellError Measure(std::int64_t hz, std::int64_t n0, std::int64_t frames) {
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
   const std::int64_t frames = std::max<std::int64_t>(2048, static_cast<std::int64_t>(seconds * Rate) / 2048 * 2048);
-  std::printf("Largest word error (LSB) / largest phase error (degrees) against an ideal sine, over %.1f s of\n"
-              "audio from the count reached after each playing time; one channel at full volume (peak 6553).\n\n",
-              static_cast<double>(frames) / Rate);
+  std::printf(
+      "Largest word error (LSB) / largest phase error (degrees) against an ideal sine, over %.1f s of\n"
+      "audio from the count reached after each playing time; one channel at full volume (peak 6553).\n\n",
+      static_cast<double>(frames) / Rate);
   std::printf("| Frequency |");
   for (const Duration& d : Durations) std::printf(" %s |", d.name);
   std::printf("\n|---|");

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 500000; ++i) x = std::nextafter(x, -10.0);
     for (int i = 0; i < 1000000; ++i, x = std::nextafter(x, 10.0)) CheckSine(x, st);
   }
-  std::printf("sine: %lld arguments in [-TwoPi, TwoPi], max error %.4f ulp at %a, %lld (%.3f%%) not the nearest double\n",
-              st.count, st.worst, st.worst_at, st.not_nearest, 100.0 * static_cast<double>(st.not_nearest) / st.count);
+  std::printf(
+      "sine: %lld arguments in [-TwoPi, TwoPi], max error %.4f ulp at %a, %lld (%.3f%%) not the nearest double\n",
+      st.count, st.worst, st.worst_at, st.not_nearest, 100.0 * static_cast<double>(st.not_nearest) / st.count);
   // Beyond the synthesis' range: random doubles from 2^20 to the largest.
   SineStats wide;
   for (long long i = 0; i < uniform / 10; ++i) {
@@ -99,7 +100,8 @@ int main(int argc, char** argv) {
         const int n = std::min(2048, frames - done);
         FillBuffer(buffer.data(), n);
         for (int i = 0; i < 2 * n; ++i) {
-          const auto w = static_cast<std::int16_t>(static_cast<std::uint16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8)));
+          const auto w =
+              static_cast<std::int16_t>(static_cast<std::uint16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8)));
           mismatched += w != expected[static_cast<std::size_t>(2 * done + i)];
           ++words;
         }

@@ -113,9 +113,10 @@ int main(int argc, char** argv) {
   std::sort(times.begin(), times.end());
   std::sort(cpu.begin(), cpu.end());
   const double median = times[times.size() / 2];
-  std::printf("kq-render 10-minute four-tone script: %.2f s wall (median of %d; goal < 5 s), %.0fx real time; "
-              "%.2f s CPU\n",
-              median, Runs, AudioSeconds / median, cpu[cpu.size() / 2]);
+  std::printf(
+      "kq-render 10-minute four-tone script: %.2f s wall (median of %d; goal < 5 s), %.0fx real time; "
+      "%.2f s CPU\n",
+      median, Runs, AudioSeconds / median, cpu[cpu.size() / 2]);
   std::printf("kq-render peak memory: %.1f MB (goal < 20 MB) for a %.1f MB WAV\n", peak / 1024.0,
               static_cast<double>(wavBytes) / (1024.0 * 1024.0));
   return 0;

@@ -1,8 +1,7 @@
-# What both Windows cross builds share, for the toolchain files that set
-# KQ_MINGW_TRIPLE (the mingw-w64 target) first. The posix-thread compilers
-# are used: the win32-thread variant has no std::mutex, which GoogleTest
-# needs. The compiler runtime is linked in so only system DLLs are imported,
-# and every program runs under Wine through cmake/wine-run.
+# What both Windows cross builds share, for the posix-thread mingw-w64
+# compilers of KQ_MINGW_TRIPLE (the win32-thread variant has no std::mutex,
+# which GoogleTest needs). The compiler runtime is linked in so only system
+# DLLs are imported, and programs run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${KQ_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KQ_MINGW_TRIPLE}-g++-posix)

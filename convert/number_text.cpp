@@ -35,9 +35,8 @@ constexpr std::int64_t kExponentCap = 1000000000000;
 
 // The decimal-digit blocks besides ASCII, each holding 0-9 from its first
 // code point on.
-constexpr char16_t kDigitZeros[] = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6,
-                                    0x0B66, 0x0C66, 0x0CE6, 0x0D66, 0x0E50, 0x0ED0,
-                                    0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
+constexpr char16_t kDigitZeros[] = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66, 0x0CE6,
+                                    0x0D66, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
 
 double ParsedNan() { return std::bit_cast<double>(kParsedNanBits); }
 
@@ -72,9 +71,8 @@ int HexDigitValue(char16_t c) {
 // Leading white space of the scan: the C-locale spaces, NEL, no-break space,
 // and the Unicode space separators, line and paragraph separators above U+00FF.
 bool IsScanSpace(char16_t c) {
-  return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+  return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 bool IsNanTagChar(char16_t c) {
@@ -131,8 +129,8 @@ bool ScanExponent(const char16_t*& p, std::int64_t& exponent) {
 struct Mantissa {
   char digits[kCanonicalCapacity];
   int kept = 0;
-  bool sticky = false;           // a nonzero digit was dropped after the kept ones
-  bool any_digit = false;        // at least one digit, zero or not, was read
+  bool sticky = false;     // a nonzero digit was dropped after the kept ones
+  bool any_digit = false;  // at least one digit, zero or not, was read
   std::int64_t lead_exponent = 0;
 };
 
@@ -143,7 +141,7 @@ void ScanMantissa(const char16_t*& p, ValueOf value_of, int max_kept, Mantissa& 
   static constexpr char kDigitChars[] = "0123456789abcdef";
   bool after_point = false;
   bool significant = false;
-  std::int64_t integer_digits = 0;  // integer-part digits from the first significant one
+  std::int64_t integer_digits = 0;     // integer-part digits from the first significant one
   std::int64_t zeros_after_point = 0;  // fraction zeros before the first significant digit
   for (;; ++p) {
     if (*p == u'.' && !after_point) {
@@ -178,8 +176,7 @@ void ScanMantissa(const char16_t*& p, ValueOf value_of, int max_kept, Mantissa& 
 // few steps of the double range) with std::from_chars. from_chars leaves its
 // output alone on overflow and underflow, so those are resolved here: the
 // magnitude is far from 1 on either side, and its exponent tells which.
-double ConvertCanonical(const Mantissa& m, std::int64_t exponent, char exponent_letter,
-                        std::chars_format format) {
+double ConvertCanonical(const Mantissa& m, std::int64_t exponent, char exponent_letter, std::chars_format format) {
   char text[kCanonicalCapacity];
   char* out = text;
   *out++ = m.digits[0];

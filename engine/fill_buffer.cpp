@@ -22,8 +22,7 @@ constexpr std::int64_t kBlockExactLimit = synthesis_detail::kExactCountLimit - k
 
 // One channel value for count n: the phase formula in its written grouping,
 // the exact remainder, the sine, the gain and the limit (NaN becomes -1).
-inline double ChannelValue(double step, double n, double rate, const RemainderDivisor& period,
-                           double gain) {
+inline double ChannelValue(double step, double n, double rate, const RemainderDivisor& period, double gain) {
   const double t = (step * n) / rate;
   const double p = FastRemainder(period, t);
   double v = PreciseSine(p) * gain;
@@ -41,8 +40,8 @@ void ChannelBlock(const SynthesisPlan& plan, int ch, std::int64_t first_offset, 
   const double gain = plan.gain[ch];
   // Counts advance with 64-bit wrap-around; nobody reaches 2^63 frames, but
   // a stored counter of any value still gives a defined result.
-  const std::int64_t first = static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) +
-                                                       static_cast<std::uint64_t>(first_offset));
+  const std::int64_t first =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) + static_cast<std::uint64_t>(first_offset));
   if (first > -kBlockExactLimit && first < kBlockExactLimit) {
     const double n0 = static_cast<double>(first);
     for (int i = 0; i < len; ++i) {
@@ -77,11 +76,11 @@ void FillScalar(const SynthesisPlan& plan, unsigned char* out, std::int32_t fram
     len = frames - start < kBlockFrames ? frames - start : kBlockFrames;
     for (int ch = 0; ch < 4; ++ch) ChannelBlock(plan, ch, start, len, values[ch]);
     for (int i = 0; i < len; ++i) {
-      const double left = (values[0][i] + values[2][i]) * 0.2;
-      const double right = (values[1][i] + values[3][i]) * 0.2;
+      const double left = (values[0][i] + values[2][i]) * MixGain;
+      const double right = (values[1][i] + values[3][i]) * MixGain;
       // Conversion truncates toward zero; the limits keep |word| <= 13106.
-      StoreWord(out, static_cast<std::int32_t>(left * 32767.0));
-      StoreWord(out + 2, static_cast<std::int32_t>(right * 32767.0));
+      StoreWord(out, static_cast<std::int32_t>(left * WordScale));
+      StoreWord(out + 2, static_cast<std::int32_t>(right * WordScale));
       out += 4;
     }
   }
@@ -152,8 +151,8 @@ std::int32_t FillBufferWith(SynthesisKernel kernel, void* buffer, std::int32_t f
   // Counters: only an unmuted generator's advance, each by `frames`.
   for (int ch = 0; ch < 4; ++ch) {
     if (plan.muted[ch]) continue;
-    Store(*counters[ch], static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) +
-                                                   static_cast<std::uint64_t>(frames)));
+    Store(*counters[ch],
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(plan.count[ch]) + static_cast<std::uint64_t>(frames)));
   }
   return 0;
 }

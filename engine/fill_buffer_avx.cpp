@@ -51,8 +51,7 @@ KQ_PACKED inline void QuadrantMasks(V n, V sign, V& odd, V& negate) {
   const __m128i q = _mm256_cvttpd_epi32(n);
   odd = _mm256_cmp_pd(_mm256_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(1))), _mm256_setzero_pd(), _CMP_NEQ_OQ);
   negate = _mm256_and_pd(
-      _mm256_cmp_pd(_mm256_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(2))), _mm256_setzero_pd(), _CMP_NEQ_OQ),
-      sign);
+      _mm256_cmp_pd(_mm256_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(2))), _mm256_setzero_pd(), _CMP_NEQ_OQ), sign);
 }
 
 // Lanes G1L, G1R, G2L, G2R: the halves add to (left, right).
@@ -70,9 +69,7 @@ KQ_PACKED inline void StoreFrame(const V* channels, V mix, V scale, unsigned cha
 
 }  // namespace avx
 
-void FillAvx(const SynthesisPlan& plan, unsigned char* out, std::int32_t frames) {
-  avx::FillPacked(plan, out, frames);
-}
+void FillAvx(const SynthesisPlan& plan, unsigned char* out, std::int32_t frames) { avx::FillPacked(plan, out, frames); }
 
 void RemaindersAvx(const RemainderDivisor& period, const double* t, double* p, std::int32_t count) {
   avx::Remainders(period, t, p, count);

@@ -50,8 +50,7 @@ inline V Limit(V v, V one, V minus_one) { return _mm_max_pd(_mm_min_pd(one, v), 
 inline void QuadrantMasks(V n, V sign, V& odd, V& negate) {
   const __m128i q = _mm_cvttpd_epi32(n);
   odd = _mm_cmpneq_pd(_mm_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(1))), _mm_setzero_pd());
-  negate = _mm_and_pd(_mm_cmpneq_pd(_mm_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(2))), _mm_setzero_pd()),
-                      sign);
+  negate = _mm_and_pd(_mm_cmpneq_pd(_mm_cvtepi32_pd(_mm_and_si128(q, _mm_set1_epi32(2))), _mm_setzero_pd()), sign);
 }
 
 // (G1 + G2) * 0.2 for both sides, times 32767, truncated, as two

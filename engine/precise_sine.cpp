@@ -42,7 +42,7 @@ constexpr std::uint32_t kTwoOverPiWords[40] = {
 };
 constexpr double kHalfPiHi = 0x1.921fb54442d18p+0;
 constexpr double kHalfPiLo = 0x1.1a62633145c07p-54;
-constexpr int kWindowWords = 7;                    // 224 bits of 2/pi per argument
+constexpr int kWindowWords = 7;                  // 224 bits of 2/pi per argument
 constexpr int kProductWords = kWindowWords + 2;  // times a 53-bit significand
 
 // a * b == p + e exactly (Veltkamp splitting; no fused multiply-add).
@@ -103,8 +103,7 @@ int WideReduce(double ax, double& head, double& tail) {
   // the integer part (two of them give the quadrant), bits below the fraction.
   const int point = 32 * (kWindowWords - 1) - s;
   int quadrant = static_cast<int>(BitAt(product, point) | (BitAt(product, point + 1) << 1));
-  std::uint64_t f[3] = {BitsBelow(product, point - 1), BitsBelow(product, point - 65),
-                        BitsBelow(product, point - 129)};
+  std::uint64_t f[3] = {BitsBelow(product, point - 1), BitsBelow(product, point - 65), BitsBelow(product, point - 129)};
   bool negative = false;
   if (f[0] >> 63) {
     // Fraction >= 1/2: round the quotient up and take 1 - fraction.

@@ -45,17 +45,22 @@ namespace synthesis_detail {
 // G2R. A muted channel has step 0, gain 0 and count 0, which yields +0.0 in
 // every kernel without a test of its own.
 struct SynthesisPlan {
-  double step[4];        // TwoPi * f, rounded: the first product of the phase
-  double gain[4];        // channel gain times master gain, rounded
-  std::int64_t count[4];  // the counter at entry (0 when muted)
-  bool muted[4];         // the channel's generator is muted
-  double rate;           // SampleRate
+  double step[4];           // TwoPi * f, rounded: the first product of the phase
+  double gain[4];           // channel gain times master gain, rounded
+  std::int64_t count[4];    // the counter at entry (0 when muted)
+  bool muted[4];            // the channel's generator is muted
+  double rate;              // SampleRate
   RemainderDivisor period;  // prepared TwoPi
 };
 
 // Counts within this magnitude, plus any offset within one call, are exact
 // doubles and step exactly by adding 1.0.
 inline constexpr std::int64_t kExactCountLimit = std::int64_t{1} << 53;
+
+// The mix: each side is (Generator 1 + Generator 2) * MixGain, which keeps
+// two full-scale channels inside the word, then * WordScale, truncated.
+inline constexpr double MixGain = 0.2;
+inline constexpr double WordScale = 32767.0;
 
 // Each kernel writes `frames` > 0 frames to out; counters are not touched.
 void FillScalar(const SynthesisPlan& plan, unsigned char* out, std::int32_t frames);

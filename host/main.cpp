@@ -36,9 +36,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 10000.0));
   app.add_flag("--timeline", options.showTimeline,
                "While playing, print \"timeline <line> <script ms> <clock ms>\" before each action");
-  app.set_version_flag("--version", std::string("kqhost ") + KQ_VERSION + " (" KQ_DISPLAY_NAME ", " +
-                                        std::to_string(8 * sizeof(void*)) + "-bit)",
-                       "Print kqhost's version and architecture and exit");
+  app.set_version_flag(
+      "--version",
+      std::string("kqhost ") + KQ_VERSION + " (" KQ_DISPLAY_NAME ", " + std::to_string(8 * sizeof(void*)) + "-bit)",
+      "Print kqhost's version and architecture and exit");
   app.footer(std::string(ScriptSyntaxHelp) + HostHelpTail);
   CLI11_PARSE(app, argc, argv);
 

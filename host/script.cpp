@@ -91,7 +91,8 @@ bool ParseScriptLine(const std::string& rawLine, int lineNumber, ScriptCommand& 
   return true;
 }
 
-const char* const ScriptSyntaxHelp = R"(Script syntax (one command per line; the whole script is checked before it runs):
+const char* const ScriptSyntaxHelp =
+    R"(Script syntax (one command per line; the whole script is checked before it runs):
   # text                  a comment; blank lines are ignored too
   <Action> [parameter]    run a registered action by its exact name; the parameter
                           is the rest of the line: a number (440, 27.5, NaN) or a
@@ -192,11 +193,8 @@ bool CheckScriptActions(const ScriptHostRecord& host, const std::vector<ScriptCo
 
 bool RunHostCommand(ScriptHostRecord& host, const ScriptCommand& c) {
   switch (c.kind) {
-    case CommandKind::Nothing:
-      return true;
-    case CommandKind::SetVariable:
-      host.variables[c.name] = c.text;
-      return true;
+    case CommandKind::Nothing: return true;
+    case CommandKind::SetVariable: host.variables[c.name] = c.text; return true;
     case CommandKind::Print:
       if (!c.name.empty()) {
         const std::string* value = FindHostVariable(host, c.name);
@@ -217,8 +215,7 @@ bool RunHostCommand(ScriptHostRecord& host, const ScriptCommand& c) {
       }
       return true;
     case CommandKind::Wait:
-    case CommandKind::Action:
-      return false;
+    case CommandKind::Action: return false;
   }
   return false;
 }

@@ -22,10 +22,10 @@ enum class CommandKind {
 
 struct ScriptCommand {
   CommandKind kind = CommandKind::Nothing;
-  int line = 0;           // 1-based line number in the script
-  std::string name;       // action or variable name; empty for "print" alone
-  std::string text;       // parameter text or variable value
-  bool hasText = false;   // an action line with a parameter
+  int line = 0;          // 1-based line number in the script
+  std::string name;      // action or variable name; empty for "print" alone
+  std::string text;      // parameter text or variable value
+  bool hasText = false;  // an action line with a parameter
   std::uint32_t millis = 0;
 };
 

@@ -15,8 +15,8 @@ struct ThreadEntry {
 };
 
 struct ThreadRegistryRecord {
-  ThreadEntry* newest;       // entries from RuntimeHeap, newest first
-  std::int32_t nextNumber;   // 1 at load; consumed only by a successful creation
+  ThreadEntry* newest;      // entries from RuntimeHeap, newest first
+  std::int32_t nextNumber;  // 1 at load; consumed only by a successful creation
   CRITICAL_SECTION lock;
 };
 

@@ -25,7 +25,7 @@ struct BufferSlot {
 };
 
 struct OutputStreamRecord {
-  HWAVEOUT device;  // null while no device is open; only the worker sets it
+  HWAVEOUT device;    // null while no device is open; only the worker sets it
   BufferSlot* slots;  // SlotCount zero-filled slots from RuntimeHeap, load to unload
   // 0 or 1. Cleared by the start, set by the stop or by a worker that fails;
   // the worker reads it before every pass of its polling loop. Written only

@@ -10,8 +10,7 @@
 extern "C" {
 // Delivers the display name, author and description as fresh host texts into
 // the cells given (a 0 cell is skipped). Returns 0.
-std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t unused, char** nameCell, char** authorCell,
-                                      char** descriptionCell);
+std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t unused, char** nameCell, char** authorCell, char** descriptionCell);
 // Keeps the host's callbacks and registers the sixteen actions, in table
 // order, each with fresh texts; with no register-action function (0) it only
 // keeps the callbacks. Returns 0.

@@ -6,17 +6,10 @@
 
 #include <cstdint>
 
+#include "plugin/function_types.h"
 #include "plugin/portable/action_table.h"  // ActionId and ActionTable
 
-#define KQ_STDCALL __attribute__((stdcall))
-
-// The host's functions. Each removes its own arguments; results are ignored.
-using RegisterActionProc = std::int32_t(KQ_STDCALL*)(std::int32_t actionId, const char* name,
-                                                     const char* description, std::int32_t paramFlag,
-                                                     std::int32_t minusOne, std::int32_t paramFlagAgain);
-using GetVariableProc = const char*(KQ_STDCALL*)(const char* name);
-using SetVariableProc = std::int32_t(KQ_STDCALL*)(const char* name, const char* value);
-
+// What the host gave at registration (function types in function_types.h).
 struct HostCallbacksRecord {
   RegisterActionProc RegisterActionFn;
   std::int32_t HostContext;  // kept for the host, never read

@@ -36,8 +36,8 @@ SpectralComponent ToComponent(const Found& f) { return {f.Hz, f.LevelDbfs}; }
 
 }  // namespace
 
-SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate,
-                       const AnalysisSettings& settings, int side) {
+SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate, const AnalysisSettings& settings,
+                       int side) {
   const std::vector<double>& expected = settings.ExpectedHz[side == 1 ? 1 : 0];
   SideReport r;
   r.NoiseFloorDbfs = kSilentDb;
@@ -75,7 +75,8 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
   for (const Found& c : all) {
     const double ck = c.Omega * static_cast<double>(s.Length) / (2.0 * kPi);
     const auto from = static_cast<std::int64_t>(std::max(0.0, std::ceil(ck - lobe)));
-    const auto to = std::min(static_cast<std::int64_t>(std::floor(ck + lobe)), static_cast<std::int64_t>(inLobe.size()) - 1);
+    const auto to =
+        std::min(static_cast<std::int64_t>(std::floor(ck + lobe)), static_cast<std::int64_t>(inLobe.size()) - 1);
     for (std::int64_t k = from; k <= to; ++k) inLobe[static_cast<std::size_t>(k)] = 1;
   }
   double noisePeak = 0.0;
@@ -102,8 +103,8 @@ SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double r
   return r;
 }
 
-AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& fileName,
-                                std::vector<SegmentSpan> spans, const AnalysisSettings& settings) {
+AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& fileName, std::vector<SegmentSpan> spans,
+                                const AnalysisSettings& settings) {
   AnalysisReport report;
   report.FileName = fileName;
   report.SampleRate = wav.SampleRate;

@@ -65,20 +65,20 @@ struct WavRecording {
   double SampleRate = 0.0;
   std::vector<std::int16_t> Left;
   std::vector<std::int16_t> Right;
-  std::vector<std::string> Warnings;     // what the file's own structure casts doubt on
+  std::vector<std::string> Warnings;  // what the file's own structure casts doubt on
 };
 
 struct AnalysisSettings {
-  double ThresholdDb = 20.0;     // detection margin over the noise floor per bin
-  double FloorDbfs = -130.0;     // nothing quieter is a component
-  int MaxTones = 2;              // tones per side (two generators mix per side)
+  double ThresholdDb = 20.0;  // detection margin over the noise floor per bin
+  double FloorDbfs = -130.0;  // nothing quieter is a component
+  int MaxTones = 2;           // tones per side (two generators mix per side)
   // Components further below the strongest are spurs unless expected (0: no
   // limit). 90 dB spans a full-scale tone and one of a single word.
   double ToneRangeDb = 90.0;
-  int MaxSpursListed = 8;        // spurs reported per side (all count for SFDR)
-  double ChangeDb = 1.0;         // level step that starts a new segment
-  double ChangeHz = 0.5;         // frequency step that starts a new segment
-  int FrameLength = 4096;        // short-time spectra for change detection (frames)
+  int MaxSpursListed = 8;  // spurs reported per side (all count for SFDR)
+  double ChangeDb = 1.0;   // level step that starts a new segment
+  double ChangeHz = 0.5;   // frequency step that starts a new segment
+  int FrameLength = 4096;  // short-time spectra for change detection (frames)
   // Frequencies known to have been played on each side (0 left, 1 right; a
   // script's settings, in Hz): a component on one of them is a tone, also
   // where it falls on a harmonic or an intermodulation product of a louder
@@ -94,18 +94,18 @@ struct SpectralComponent {
 };
 
 struct SideReport {
-  std::vector<SpectralComponent> Tones;   // strongest first
-  std::vector<SpectralComponent> Spurs;   // strongest first, at most MaxSpursListed
+  std::vector<SpectralComponent> Tones;  // strongest first
+  std::vector<SpectralComponent> Spurs;  // strongest first, at most MaxSpursListed
   bool HasSfdr = false;
   double SfdrDb = 0.0;
   bool HasThdN = false;
   double ThdNDb = 0.0;
-  int PeakWord = 0;                       // largest magnitude, 0..32768
+  int PeakWord = 0;  // largest magnitude, 0..32768
   int MinWord = 0;
   int MaxWord = 0;
-  double DcWord = 0.0;                    // mean of the samples, in words
-  double NoiseFloorDbfs = 0.0;            // sine-equivalent level of the mean noise per bin
-  std::vector<std::string> Warnings;      // figures of this side that cannot be trusted, and why
+  double DcWord = 0.0;                // mean of the samples, in words
+  double NoiseFloorDbfs = 0.0;        // sine-equivalent level of the mean noise per bin
+  std::vector<std::string> Warnings;  // figures of this side that cannot be trusted, and why
 };
 
 // Frames [Start, End) of the recording.
@@ -116,7 +116,7 @@ struct SegmentSpan {
 
 struct SegmentReport {
   SegmentSpan Span;
-  SideReport Side[2];                     // 0 left, 1 right
+  SideReport Side[2];  // 0 left, 1 right
 };
 
 struct AnalysisReport {
@@ -140,8 +140,8 @@ bool ReadWavRecording(const std::string& path, WavRecording& out, std::string& e
 // Answers the report; an empty or silent stretch gives no tone and no
 // SFDR/THD+N. `side` (0 left, 1 right) picks the expected frequencies.
 // Any thread except concurrently with another FFTW planner user.
-SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate,
-                       const AnalysisSettings& settings, int side = 0);
+SideReport AnalyseSide(const std::int16_t* samples, std::int64_t count, double rate, const AnalysisSettings& settings,
+                       int side = 0);
 
 // Splits the recording where either side's tone content changes (a tone
 // appears, vanishes, or moves by more than ChangeHz or ChangeDb) and places
@@ -155,13 +155,12 @@ std::vector<SegmentSpan> DetectSegments(const WavRecording& wav, const AnalysisS
 // nearest frame. Answers false with a reason for bad syntax, negative or
 // non-finite times, END not after START, a span shorter than one frame, or a
 // span beyond the recording's end.
-bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentSpan& out,
-                      std::string& error);
+bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentSpan& out, std::string& error);
 
 // Analyses both sides of every span (automatic detection when `spans` is
 // empty). Same threading rule as AnalyseSide.
-AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& fileName,
-                                std::vector<SegmentSpan> spans, const AnalysisSettings& settings);
+AnalysisReport AnalyseRecording(const WavRecording& wav, const std::string& fileName, std::vector<SegmentSpan> spans,
+                                const AnalysisSettings& settings);
 
 // Spectrum of one stretch for drawing: pairs of frequency (Hz) and
 // sine-equivalent level (dBFS), reduced to the maximum per log-spaced band.
@@ -169,5 +168,4 @@ struct SpectrumCurve {
   std::vector<double> FrequencyHz;
   std::vector<double> LevelDbfs;
 };
-SpectrumCurve ComputeSpectrumCurve(const std::int16_t* samples, std::int64_t count, double rate,
-                                   int bands);
+SpectrumCurve ComputeSpectrumCurve(const std::int16_t* samples, std::int64_t count, double rate, int bands);

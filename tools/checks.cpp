@@ -45,7 +45,7 @@ double Hz(double omega, double rate) { return omega * rate / (2.0 * kPi); }
 struct Envelope {
   std::int64_t Hop = 0;
   std::vector<Complex> Values;
-  double NoiseGain = 0.0;     // sum(h^2) / sum(h)^2: white noise variance -> value variance
+  double NoiseGain = 0.0;  // sum(h^2) / sum(h)^2: white noise variance -> value variance
   std::vector<double> Window;
 };
 
@@ -99,7 +99,8 @@ double FitRotations(const std::vector<Complex>& z, const std::vector<double>& d,
     for (std::size_t i = 0; i < p; ++i) {
       const Complex ui = std::polar(1.0, d[i] * static_cast<double>(b));
       y[i] += std::conj(ui) * z[b];
-      for (std::size_t j = 0; j < p; ++j) a[i * p + j] += std::conj(ui) * std::polar(1.0, d[j] * static_cast<double>(b));
+      for (std::size_t j = 0; j < p; ++j)
+        a[i * p + j] += std::conj(ui) * std::polar(1.0, d[j] * static_cast<double>(b));
     }
   amp.assign(p, 0.0);
   if (p == 1) {
@@ -159,7 +160,9 @@ std::vector<Complex> LineEnvelope(const Envelope& env, double omega, double orig
 }
 
 // The rotation of a fitted line a cos(w m) + b sin(w m) seen through the envelope.
-Complex LineAmp(const std::vector<double>& coef, std::size_t k) { return Complex(coef[1 + 2 * k], -coef[2 + 2 * k]) / 2.0; }
+Complex LineAmp(const std::vector<double>& coef, std::size_t k) {
+  return Complex(coef[1 + 2 * k], -coef[2 + 2 * k]) / 2.0;
+}
 
 // Variance the envelope of a steady line may show: the residual's noise
 // through the blocks, and kSteadyFraction of the line itself.
@@ -201,8 +204,8 @@ double RefinePair(const std::vector<Complex>& z, double d[2], std::vector<Comple
 // above the allowance, that explain the envelope z (taken at omega, values
 // `hop` samples apart), found from d (rates in radians per value), or by
 // linear prediction when d is null: their angular frequencies, or false.
-bool TwoLinesExplain(const std::vector<Complex>& z, double omega, std::int64_t hop, std::int64_t count,
-                     double allowed, const double* start, double& omega1, double& omega2) {
+bool TwoLinesExplain(const std::vector<Complex>& z, double omega, std::int64_t hop, std::int64_t count, double allowed,
+                     const double* start, double& omega1, double& omega2) {
   double d[2] = {0.0, 0.0};
   if (start != nullptr) {
     d[0] = start[0];
@@ -224,8 +227,8 @@ std::int64_t EnvelopeHop(std::int64_t count) { return std::max<std::int64_t>(32,
 
 }  // namespace
 
-bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin,
-                      std::vector<double>& omegas, const std::vector<double>& coef) {
+bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin, std::vector<double>& omegas,
+                      const std::vector<double>& coef) {
   if (count < kMinSpectrumFrames || coef.size() != 1 + 2 * omegas.size()) return false;
   std::vector<double> r(static_cast<std::size_t>(count));
   FitEvaluate(0, count, origin, omegas, coef, r.data());
@@ -257,13 +260,13 @@ bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin,
     if (env.Values.size() >= 8 && partner < omegas.size()) {
       // Two lines already, but too close for the spectrum to place them.
       const double start[2] = {0.0, (omegas[partner] - omegas[k]) * static_cast<double>(hop)};
-      split = TwoLinesExplain(LineEnvelope(env, omegas[k], origin, {omegas[k], omegas[partner]},
-                                           {amp, LineAmp(coef, partner)}),
-                              omegas[k], hop, count, allowed, start, w1, w2);
+      split = TwoLinesExplain(
+          LineEnvelope(env, omegas[k], origin, {omegas[k], omegas[partner]}, {amp, LineAmp(coef, partner)}), omegas[k],
+          hop, count, allowed, start, w1, w2);
       if (split) used[partner] = true;
     } else if (env.Values.size() >= 8 && MeanNorm(env.Values) > allowed) {
-      split = TwoLinesExplain(LineEnvelope(env, omegas[k], origin, {omegas[k]}, {amp}), omegas[k], hop, count,
-                              allowed, nullptr, w1, w2);
+      split = TwoLinesExplain(LineEnvelope(env, omegas[k], origin, {omegas[k]}, {amp}), omegas[k], hop, count, allowed,
+                              nullptr, w1, w2);
     }
     if (split) {
       result.push_back(w1);
@@ -279,10 +282,11 @@ bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin,
   return any;
 }
 
-bool CheckExcludedBands(const WindowedStretch& s, const AnalysisSettings& settings, std::vector<std::string>& warnings) {
+bool CheckExcludedBands(const WindowedStretch& s, const AnalysisSettings& settings,
+                        std::vector<std::string>& warnings) {
   if (s.LastBin <= s.FirstBin) return false;
-  const double threshold = std::max(s.NoisePower * std::pow(10.0, settings.ThresholdDb / 10.0),
-                                    DbfsToPower(settings.FloorDbfs, s.Gain));
+  const double threshold =
+      std::max(s.NoisePower * std::pow(10.0, settings.ThresholdDb / 10.0), DbfsToPower(settings.FloorDbfs, s.Gain));
   const auto& p = s.Power;
   const auto last = static_cast<std::int64_t>(p.size()) - 1;
   const double binHz = s.Rate / static_cast<double>(s.Length);
@@ -309,11 +313,11 @@ bool CheckExcludedBands(const WindowedStretch& s, const AnalysisSettings& settin
     const double gap = s.Rate / 2.0 - hz;
     const std::string need = gap > 0.0 ? Format("a stretch of %.2f s would measure it", kLobeBins / gap)
                                        : std::string("no stretch can measure it at half the rate");
-    warnings.push_back(Format("a component near %.2f Hz (%.2f dBFS) lies above %.2f Hz, the highest frequency "
-                              "measured in %.3f s: it is no tone or spur and SFDR leaves it out, THD+N counts it "
-                              "as noise (%s)",
-                              hz, PowerToDbfs(p[static_cast<std::size_t>(best[1])], s.Gain), s.Rate / 2.0 - edge,
-                              seconds, need.c_str()));
+    warnings.push_back(Format(
+        "a component near %.2f Hz (%.2f dBFS) lies above %.2f Hz, the highest frequency "
+        "measured in %.3f s: it is no tone or spur and SFDR leaves it out, THD+N counts it "
+        "as noise (%s)",
+        hz, PowerToDbfs(p[static_cast<std::size_t>(best[1])], s.Gain), s.Rate / 2.0 - edge, seconds, need.c_str()));
   }
   return best[0] >= 0 || best[1] >= 0;
 }
@@ -409,10 +413,10 @@ void CheckSteadyLines(const std::int16_t* x, std::int64_t count, double rate, co
   }
 
   if (!warned && !outsideExplained && outside > kOutsideWords2 && outside > kOutsideShare * total) {
-    warnings.push_back(Format(
-        "%.0f%% of the power lies outside the lines measured: the spectrum is no set of steady lines (a sweep, "
-        "noise, or a change inside the segment), and SFDR and THD+N do not describe it",
-        100.0 * outside / total));
+    warnings.push_back(
+        Format("%.0f%% of the power lies outside the lines measured: the spectrum is no set of steady lines (a sweep, "
+               "noise, or a change inside the segment), and SFDR and THD+N do not describe it",
+               100.0 * outside / total));
   }
 }
 

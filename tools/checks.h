@@ -17,8 +17,7 @@ namespace analysis_detail {
 // Components left out because they lie within eight bins of 0 Hz or of half
 // the rate: local maxima there that pass the detection rule. Answers whether
 // it warned.
-bool CheckExcludedBands(const WindowedStretch& s, const AnalysisSettings& settings,
-                        std::vector<std::string>& warnings);
+bool CheckExcludedBands(const WindowedStretch& s, const AnalysisSettings& settings, std::vector<std::string>& warnings);
 
 // Whether the samples x[0, count) are the steady lines measured in them:
 // `all` holds every component (strongest first), `tones` the tones. Warns of
@@ -33,7 +32,7 @@ void CheckSteadyLines(const std::int16_t* x, std::int64_t count, double rate, co
 // lie closer than the resolution to another line, or whose residual envelope
 // two such lines explain, are replaced in `omegas` by the two steady lines
 // that fit best. Answers whether any line changed.
-bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin,
-                      std::vector<double>& omegas, const std::vector<double>& coef);
+bool RefineCloseLines(const std::int16_t* x, std::int64_t count, double origin, std::vector<double>& omegas,
+                      const std::vector<double>& coef);
 
 }  // namespace analysis_detail

@@ -10,7 +10,7 @@ namespace analysis_detail {
 
 namespace {
 
-constexpr double kDerivedMarginDb = 9.0;   // a clipped sine's 3rd harmonic is at most -9.5 dBc
+constexpr double kDerivedMarginDb = 9.0;  // a clipped sine's 3rd harmonic is at most -9.5 dBc
 constexpr std::int64_t kMaxHarmonic = 4096;
 // Harmonics a square wave puts at most this far down (up to about the 10th)
 // count as distortion without the tone's low harmonics showing.
@@ -141,8 +141,8 @@ bool IsQuantisationLine(const Found& c, const std::vector<Found>& tones, const C
 }
 
 void ClassifyComponents(const std::vector<Found>& all, const AnalysisSettings& settings,
-                        const std::vector<double>& expected, const ClassifyContext& ctx,
-                        std::vector<Found>& tones, std::vector<Found>& spurs) {
+                        const std::vector<double>& expected, const ClassifyContext& ctx, std::vector<Found>& tones,
+                        std::vector<Found>& spurs) {
   for (const Found& c : all) {
     bool tone = static_cast<int>(tones.size()) < settings.MaxTones;
     if (tone && !tones.empty()) {

@@ -38,10 +38,10 @@ double HarmonicMarginDb(std::int64_t k, std::int64_t q);
 // Where a side's components are measured: sets the frequency tolerances.
 struct ClassifyContext {
   double Rate = 0.0;
-  double BinHz = 0.0;          // rate / samples transformed
-  double NoiseDbfs = 0.0;      // noise floor per bin (sine-equivalent)
-  double TolHz = 0.0;          // a component's frequency tolerance
-  double PeriodTolHz = 0.0;    // tolerance for recognising a waveform's period
+  double BinHz = 0.0;        // rate / samples transformed
+  double NoiseDbfs = 0.0;    // noise floor per bin (sine-equivalent)
+  double TolHz = 0.0;        // a component's frequency tolerance
+  double PeriodTolHz = 0.0;  // tolerance for recognising a waveform's period
 };
 
 // True when c lies on harmonic k of a tone at least HarmonicMarginDb below
@@ -67,7 +67,7 @@ bool IsQuantisationLine(const Found& c, const std::vector<Found>& tones, const C
 // quantisation line, or when it is within ToneRangeDb of the strongest (0:
 // no limit) and neither distortion nor a quantisation line.
 void ClassifyComponents(const std::vector<Found>& all, const AnalysisSettings& settings,
-                        const std::vector<double>& expected, const ClassifyContext& ctx,
-                        std::vector<Found>& tones, std::vector<Found>& spurs);
+                        const std::vector<double>& expected, const ClassifyContext& ctx, std::vector<Found>& tones,
+                        std::vector<Found>& spurs);
 
 }  // namespace analysis_detail

@@ -122,8 +122,7 @@ void PublishVariable(const char16_t* name, const char16_t* value) {
   PublishHostVariable(*Render.host, ToUtf8(name), ToUtf8(value));
 }
 
-constexpr ActionBoundary RenderBoundary = {&StartRun, &StopRun, &ParameterText, &LookUpVariable,
-                                           &PublishVariable};
+constexpr ActionBoundary RenderBoundary = {&StartRun, &StopRun, &ParameterText, &LookUpVariable, &PublishVariable};
 
 ActionId StopActionId() {
   for (const ActionRow& row : ActionTable) {

@@ -21,7 +21,7 @@ TransformSums EvaluateTransform(const std::vector<double>& y, double omega) {
   const double centre = (static_cast<double>(n) - 1.0) / 2.0;
   const double stepRe = std::cos(omega), stepIm = -std::sin(omega);
   double zr = 0.0, zi = 0.0;
-  const double* const v = y.data();   // plain pointer: see StepRotors
+  const double* const v = y.data();  // plain pointer: see StepRotors
   for (std::size_t i = 0; i < n; ++i) {
     const double m = static_cast<double>(i) - centre;
     if (i % 1024 == 0) {
@@ -75,8 +75,8 @@ double LevelAt(const std::vector<double>& y, double omega, double gain) {
 std::vector<Found> FindComponents(const WindowedStretch& s, const AnalysisSettings& settings, std::size_t maxRefined) {
   std::vector<Found> found;
   if (s.LastBin <= s.FirstBin) return found;
-  const double threshold = std::max(s.NoisePower * std::pow(10.0, settings.ThresholdDb / 10.0),
-                                    DbfsToPower(settings.FloorDbfs, s.Gain));
+  const double threshold =
+      std::max(s.NoisePower * std::pow(10.0, settings.ThresholdDb / 10.0), DbfsToPower(settings.FloorDbfs, s.Gain));
   struct Peak {
     std::int64_t Bin;
     double Power;

@@ -105,11 +105,12 @@ bool DrawSpectrumPicture(const WavRecording& wav, const AnalysisReport& report, 
     data.precision(10);
     for (const SegmentReport& seg : report.Segments) {
       for (const std::vector<std::int16_t>* side : {&wav.Left, &wav.Right}) {
-        const SpectrumCurve c = ComputeSpectrumCurve(side->data() + seg.Span.Start, seg.Span.End - seg.Span.Start,
-                                                     wav.SampleRate, kBands);
+        const SpectrumCurve c =
+            ComputeSpectrumCurve(side->data() + seg.Span.Start, seg.Span.End - seg.Span.Start, wav.SampleRate, kBands);
         data << "# frequency_hz level_dbfs\n";
         if (c.FrequencyHz.empty()) data << "1 -200\n";
-        for (std::size_t i = 0; i < c.FrequencyHz.size(); ++i) data << c.FrequencyHz[i] << ' ' << c.LevelDbfs[i] << '\n';
+        for (std::size_t i = 0; i < c.FrequencyHz.size(); ++i)
+          data << c.FrequencyHz[i] << ' ' << c.LevelDbfs[i] << '\n';
         data << "\n\n";
       }
     }

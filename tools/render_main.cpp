@@ -25,8 +25,9 @@ WAV could not be written, or a bad command line.)";
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Renders a script of the tone generator's actions to a 44,100 Hz 16-bit stereo WAV file, "
-               "as the plug-in plays it, in a fraction of its playing time."};
+  CLI::App app{
+      "Renders a script of the tone generator's actions to a 44,100 Hz 16-bit stereo WAV file, "
+      "as the plug-in plays it, in a fraction of its playing time."};
   std::string scriptPath;
   std::string outPath;
   bool showPublished = false;
@@ -50,9 +51,9 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> lines;
   if (!ReadScriptLines(scriptPath, lines)) {
-    ReportScriptError(host, 0,
-                      scriptPath == "-" ? "cannot read the script from standard input"
-                                        : "cannot read script '" + scriptPath + "'");
+    ReportScriptError(
+        host, 0,
+        scriptPath == "-" ? "cannot read the script from standard input" : "cannot read script '" + scriptPath + "'");
     return ExitLoadError;
   }
   // The whole script is checked before anything is written.
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
   RenderPlan plan;
   if (!PlanRender(host, commands, plan)) return ExitScriptError;
   if (!plan.starts) {
-    std::fprintf(stderr, "kq-render: warning: the script never starts playback (Kalvix_Start); the WAV holds no audio\n");
+    std::fprintf(stderr,
+                 "kq-render: warning: the script never starts playback (Kalvix_Start); the WAV holds no audio\n");
   }
 
   WavOut out;

@@ -59,7 +59,8 @@ FramePeaks AnalyseFrame(FrameAnalyser& f, const std::int16_t* x, double rate, co
   f.Fft.PowerSpectrum(p);
   const std::size_t bins = p.size();
   const std::size_t first = 2 * kLobeBins, last = bins - 1 - 2 * kLobeBins;
-  std::vector<double> band(p.begin() + static_cast<std::ptrdiff_t>(first), p.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  std::vector<double> band(p.begin() + static_cast<std::ptrdiff_t>(first),
+                           p.begin() + static_cast<std::ptrdiff_t>(last) + 1);
   auto mid = band.begin() + static_cast<std::ptrdiff_t>(band.size() / 2);
   std::nth_element(band.begin(), mid, band.end());
   const double noise = *mid / std::log(2.0);
@@ -88,7 +89,8 @@ bool StrongPeaksDiffer(const FramePeaks& a, const FramePeaks& b, double binHz, c
   for (const FramePeak& p : a.Strong) {
     const FramePeak* match = nullptr;
     for (const FramePeak& q : b.Weak)
-      if (std::fabs(q.Hz - p.Hz) < 2.0 * binHz && (match == nullptr || std::fabs(q.Hz - p.Hz) < std::fabs(match->Hz - p.Hz)))
+      if (std::fabs(q.Hz - p.Hz) < 2.0 * binHz &&
+          (match == nullptr || std::fabs(q.Hz - p.Hz) < std::fabs(match->Hz - p.Hz)))
         match = &q;
     if (match == nullptr) return true;
     const double snr = std::min(p.Dbfs, match->Dbfs) - noiseDb;
@@ -107,11 +109,12 @@ struct ToneModel {
   std::vector<double> Omegas;
   std::vector<double> Coef;
   double Origin = 0.0;
-  double NoiseVariance = 0.0;   // per sample, from the spectrum's noise floor
+  double NoiseVariance = 0.0;  // per sample, from the spectrum's noise floor
   bool Valid = false;
 };
 
-ToneModel FitModel(const std::int16_t* x, std::int64_t a, std::int64_t b, double rate, const AnalysisSettings& settings) {
+ToneModel FitModel(const std::int16_t* x, std::int64_t a, std::int64_t b, double rate,
+                   const AnalysisSettings& settings) {
   ToneModel m;
   m.Origin = static_cast<double>(a);
   const WindowedStretch s = MakeWindowed(x + a, b - a, rate);

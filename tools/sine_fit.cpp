@@ -37,8 +37,8 @@ void StepRotors(Rotor* rotors, std::size_t count, std::int64_t step, double m) {
 
 }  // namespace
 
-bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin,
-              const std::vector<double>& omegas, std::vector<double>& coef) {
+bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin, const std::vector<double>& omegas,
+              std::vector<double>& coef) {
   const std::size_t p = 1 + 2 * omegas.size();
   std::vector<double> ata(p * p, 0.0), atx(p, 0.0), basis(p);
   std::vector<Rotor> rotors = MakeRotors(omegas);

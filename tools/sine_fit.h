@@ -9,8 +9,8 @@ namespace analysis_detail {
 
 // Fits over samples [a, b), with the phase origin at sample `origin`. Answers
 // false when the system is singular. coef: dc, then (cos, sin) per frequency.
-bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin,
-              const std::vector<double>& omegas, std::vector<double>& coef);
+bool FitSines(const std::int16_t* x, std::int64_t a, std::int64_t b, double origin, const std::vector<double>& omegas,
+              std::vector<double>& coef);
 
 // Sum of squared differences between the samples [a, b) and the fitted
 // sines; per-sample squares go to `each` (indexed from a) when given.

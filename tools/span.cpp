@@ -30,8 +30,8 @@ bool ParseSegmentSpan(const std::string& text, const WavRecording& wav, SegmentS
     return false;
   }
   if (!(end > start)) {
-    error = "segment '" + text + "' is shorter than one frame (1/" + std::to_string(static_cast<long long>(wav.SampleRate)) +
-            " s): it holds no sample";
+    error = "segment '" + text + "' is shorter than one frame (1/" +
+            std::to_string(static_cast<long long>(wav.SampleRate)) + " s): it holds no sample";
     return false;
   }
   if (end > static_cast<double>(total)) {

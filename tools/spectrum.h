@@ -56,16 +56,16 @@ class RealFft {
 
 // One stretch, mean removed and windowed, with its zero-padded power spectrum.
 struct WindowedStretch {
-  std::int64_t Count = 0;       // samples
-  std::int64_t Length = 0;      // transform length
+  std::int64_t Count = 0;   // samples
+  std::int64_t Length = 0;  // transform length
   double Rate = 0.0;
-  double Gain = 0.0;            // sum of the window
-  double WindowPower = 0.0;     // sum of the squared window
-  std::vector<double> Weighted; // window * (x - mean)
-  std::vector<double> Power;    // |Y[k]|^2 for k = 0..Length/2
-  std::int64_t FirstBin = 0;    // usable padded bins, away from DC and Nyquist
+  double Gain = 0.0;             // sum of the window
+  double WindowPower = 0.0;      // sum of the squared window
+  std::vector<double> Weighted;  // window * (x - mean)
+  std::vector<double> Power;     // |Y[k]|^2 for k = 0..Length/2
+  std::int64_t FirstBin = 0;     // usable padded bins, away from DC and Nyquist
   std::int64_t LastBin = 0;
-  double NoisePower = 0.0;      // mean noise power per padded bin
+  double NoisePower = 0.0;  // mean noise power per padded bin
 };
 
 // A stretch shorter than kMinSpectrumFrames gives an empty spectrum.

@@ -29,9 +29,9 @@ struct StreamFile {
   sf_count_t length = 0;
   sf_count_t dataOffset = MaxHeaderBytes;  // where the header ends, once known
   unsigned char header[MaxHeaderBytes] = {};
-  bool streaming = false;    // data goes to standard output
-  sf_count_t streamed = 0;   // data bytes sent so far
-  bool outOfOrder = false;   // data written anywhere but at the end of the stream
+  bool streaming = false;   // data goes to standard output
+  sf_count_t streamed = 0;  // data bytes sent so far
+  bool outOfOrder = false;  // data written anywhere but at the end of the stream
   bool writeFailed = false;
 };
 

@@ -42,8 +42,9 @@ void CheckDataChunk(const std::string& path, std::vector<std::string>& warnings)
         const auto held = static_cast<std::uint64_t>(end - start);
         const std::uint64_t present = held < size ? held : size;
         if (held < size)
-          warnings.push_back("the data chunk declares " + std::to_string(size / blockAlign) + " frames but the file holds " +
-                             std::to_string(present / blockAlign) + ": the recording ends early, and only those are measured");
+          warnings.push_back("the data chunk declares " + std::to_string(size / blockAlign) +
+                             " frames but the file holds " + std::to_string(present / blockAlign) +
+                             ": the recording ends early, and only those are measured");
         if (present % blockAlign != 0)
           warnings.push_back("the data ends in a partial frame (" + std::to_string(present % blockAlign) + " of " +
                              std::to_string(blockAlign) + " bytes), which is left out");

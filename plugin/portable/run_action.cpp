@@ -29,20 +29,11 @@ std::int32_t RunAction(const ActionBoundary& boundary, ActionId id, const void* 
   const ActionRow* row = FindAction(id);
   if (row == nullptr) return 0;
   switch (row->kind) {
-    case ActionKind::Start:
-      boundary.startPlayback();
-      return 1;
-    case ActionKind::Stop:
-      boundary.stopPlayback();
-      return 1;
-    case ActionKind::Mute:
-      Store(GeneratorState.*(row->muteFlag), 1);
-      return 1;
-    case ActionKind::Unmute:
-      Store(GeneratorState.*(row->muteFlag), 0);
-      return 1;
-    case ActionKind::Setting:
-      break;
+    case ActionKind::Start: boundary.startPlayback(); return 1;
+    case ActionKind::Stop: boundary.stopPlayback(); return 1;
+    case ActionKind::Mute: Store(GeneratorState.*(row->muteFlag), 1); return 1;
+    case ActionKind::Unmute: Store(GeneratorState.*(row->muteFlag), 0); return 1;
+    case ActionKind::Setting: break;
   }
   if (parameterCell == nullptr) return 1;
 

@@ -6,6 +6,7 @@
 
 #include "tests/actions/action_cases.h"
 #include "tests/actions/recording_host.h"
+#include "tests/support/checked_calls.h"
 #include "tests/support/plugin_loader.h"
 
 namespace {
@@ -25,23 +26,17 @@ class DllActions : public ::testing::Test {
   }
 
   static void Register(GetVariableProc get, SetVariableProc set) {
-    CheckedResult r = CallChecked(plugin.registerPlugIn, {AsArg(reinterpret_cast<void*>(&IgnoreRegister)), 0,
-                                                          AsArg(reinterpret_cast<void*>(get)),
-                                                          AsArg(reinterpret_cast<void*>(set))});
+    CheckedResult r = RegisterChecked(plugin, &IgnoreRegister, get, set);
     ASSERT_STACK_BALANCED(r);
     Recorder.Clear();
   }
   // Runs an action with a parameter cell holding the text's address.
   static std::int32_t Exec(std::int32_t id, const char* text) {
     const char* cell = text;
-    CheckedResult r = CallChecked(plugin.execAction, {id, AsArg(&cell)});
-    EXPECT_STACK_BALANCED(r) << id;
-    return r.value;
+    return ExecWithCellAddress(id, AsArg(&cell));
   }
   static std::int32_t ExecWithCellAddress(std::int32_t id, HostArg cellAddress) {
-    CheckedResult r = CallChecked(plugin.execAction, {id, cellAddress});
-    EXPECT_STACK_BALANCED(r) << id;
-    return r.value;
+    return ExecCell(plugin, id, cellAddress);
   }
   static LoadedPlugin plugin;
 };
@@ -101,10 +96,16 @@ TEST_F(DllActions, BracketedParametersAreLookedUpOnce) {
       {"no closing bracket", "[Freq", {{"Freq", "880"}}, {}, "0.00"},
       {"no opening bracket", "Freq]", {{"Freq", "880"}}, {}, "0.00"},
       {"brackets inside the text", " [Freq]", {{"Freq", "880"}}, {}, "0.00"},
-      {"nested brackets ask for the inner text", "[[Freq]]", {{"[Freq]", "330"}, {"Freq", "880"}}, {"[Freq]"},
+      {"nested brackets ask for the inner text",
+       "[[Freq]]",
+       {{"[Freq]", "330"}, {"Freq", "880"}},
+       {"[Freq]"},
        "330.00"},
-      {"a value with brackets is not looked up again", "[Freq]", {{"Freq", "[Other]"}, {"Other", "660"}},
-       {"Freq"}, "0.00"},
+      {"a value with brackets is not looked up again",
+       "[Freq]",
+       {{"Freq", "[Other]"}, {"Other", "660"}},
+       {"Freq"},
+       "0.00"},
       {"a special word from the host", "[Freq]", {{"Freq", "-Infinity"}}, {"Freq"}, "-Infinity"},
   };
   for (const Case& c : cases) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 struct RecordingHostRecord {
-  std::map<std::string, std::string> variables;             // what get-variable answers
-  std::vector<std::string> asked;                           // names get-variable received
+  std::map<std::string, std::string> variables;                // what get-variable answers
+  std::vector<std::string> asked;                              // names get-variable received
   std::vector<std::pair<std::string, std::string>> published;  // (name, value) set-variable received
   void Clear(std::map<std::string, std::string> vars = {}) {
     variables = std::move(vars);

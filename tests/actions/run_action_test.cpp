@@ -127,8 +127,8 @@ TEST_F(RunActionTest, ControlActionsNeverReadTheCell) {
     std::int32_t gen1Muted, gen2Muted;
   };
   // Applied in order.
-  const Case cases[] = {{1000, 1, 0, 0, 0}, {1002, 1, 0, 1, 0}, {1004, 1, 0, 1, 1}, {1003, 1, 0, 0, 1},
-                        {1005, 1, 0, 0, 0}, {1001, 1, 1, 0, 0}};
+  const Case cases[] = {{1000, 1, 0, 0, 0}, {1002, 1, 0, 1, 0}, {1004, 1, 0, 1, 1},
+                        {1003, 1, 0, 0, 1}, {1005, 1, 0, 0, 0}, {1001, 1, 1, 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     // A cell that would fault if read.
@@ -156,7 +156,7 @@ TEST_F(RunActionTest, UnknownIdsAnswerZeroAndCallNothing) {
 // Every row's columns agree with each other: the kinds in id order, a field
 // for every row that sets one, and each variable named after its action.
 TEST(ActionTableTest, RowsAreConsistent) {
-  const ActionKind controls[] = {ActionKind::Start, ActionKind::Stop,  ActionKind::Mute,
+  const ActionKind controls[] = {ActionKind::Start,  ActionKind::Stop, ActionKind::Mute,
                                  ActionKind::Unmute, ActionKind::Mute, ActionKind::Unmute};
   for (int i = 0; i < ActionCount; ++i) {
     const ActionRow& row = ActionTable[i];

@@ -131,8 +131,7 @@ void Decompose(double value, std::uint64_t& m, std::int64_t& e, int& exponent_fi
 
 }  // namespace
 
-bool IsNearestDouble(const std::string& digits, std::int64_t decimal_exponent, bool negative,
-                     double r) {
+bool IsNearestDouble(const std::string& digits, std::int64_t decimal_exponent, bool negative, double r) {
   if (std::isnan(r) || std::signbit(r) != negative) {
     return false;
   }
@@ -236,8 +235,7 @@ bool IsCorrectFixedText(const std::string& text, int decimals, double value) {
   return vs_lower < 0 || (vs_lower == 0 && even);
 }
 
-void ExactDecimal(std::uint64_t m, std::int64_t e, std::string& digits,
-                  std::int64_t& decimal_exponent) {
+void ExactDecimal(std::uint64_t m, std::int64_t e, std::string& digits, std::int64_t& decimal_exponent) {
   // m * 2^e = m * 5^-e * 10^e for negative e.
   Big a = FromU64(m);
   if (e >= 0) {

@@ -10,8 +10,7 @@
 // True if r is the double nearest to the decimal value (-1)^negative *
 // digits * 10^decimal_exponent, ties to the even significand, overflow to an
 // infinity and underflow to a zero of that sign. digits: ASCII 0-9 only.
-bool IsNearestDouble(const std::string& digits, std::int64_t decimal_exponent, bool negative,
-                     double r);
+bool IsNearestDouble(const std::string& digits, std::int64_t decimal_exponent, bool negative, double r);
 
 // True if text is value printed in fixed notation with `decimals` digits
 // after the point (no point for 0): an optional minus sign, integer digits
@@ -25,5 +24,4 @@ bool IsCorrectFixedText(const std::string& text, int decimals, double value);
 bool SplitFixedText(const std::string& text, int decimals, bool& negative, std::string& digits);
 
 // The exact decimal expansion of m * 2^e: digits * 10^decimal_exponent.
-void ExactDecimal(std::uint64_t m, std::int64_t e, std::string& digits,
-                  std::int64_t& decimal_exponent);
+void ExactDecimal(std::uint64_t m, std::int64_t e, std::string& digits, std::int64_t& decimal_exponent);

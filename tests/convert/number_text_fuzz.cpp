@@ -28,18 +28,17 @@ namespace {
 constexpr std::uint64_t kParsedNanBits = 0xFFF8000000000000u;
 
 constexpr char16_t kAlphabet[] = {
-    u'0', u'1', u'2', u'5', u'7', u'9', u'0', u'0', u'.', u'.', u'e', u'E', u'x', u'X',
-    u'p', u'P', u'+', u'-', u'i', u'I', u'n', u'N', u'f', u'F', u'a', u'A', u't', u'y',
-    u'(', u')', u'_', u' ', u'\t', u'b', u'c', u'd', u'z', u',', 0x0660, 0x0669, 0x06F5,
-    0x0966, 0x0E59, 0x1810, 0xFF10, 0xFF19, 0x00A0, 0x0085, 0x3000, 0x2028, 0x200B, 0xFEFF};
+    u'0',   u'1',   u'2',   u'5',   u'7',   u'9',   u'0',   u'0',   u'.',   u'.',   u'e',   u'E',   u'x',
+    u'X',   u'p',   u'P',   u'+',   u'-',   u'i',   u'I',   u'n',   u'N',   u'f',   u'F',   u'a',   u'A',
+    u't',   u'y',   u'(',   u')',   u'_',   u' ',   u'\t',  u'b',   u'c',   u'd',   u'z',   u',',   0x0660,
+    0x0669, 0x06F5, 0x0966, 0x0E59, 0x1810, 0xFF10, 0xFF19, 0x00A0, 0x0085, 0x3000, 0x2028, 0x200B, 0xFEFF};
 
-constexpr char16_t kDigitZeros[] = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6,
-                                    0x0B66, 0x0C66, 0x0CE6, 0x0D66, 0x0E50, 0x0ED0,
-                                    0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
+constexpr char16_t kDigitZeros[] = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66, 0x0CE6,
+                                    0x0D66, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
 
 bool IsWideSpace(char16_t c) {
-  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
-         c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 std::uint64_t Bits(double v) {

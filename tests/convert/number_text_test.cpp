@@ -48,14 +48,37 @@ void ExpectParses(const std::vector<ParseCase>& cases) {
 
 TEST(ParseNumber, ReadsTheNumberAtTheStartOfTheText) {
   ExpectParses({
-      {u"440", 440.0},       {u"  440", 440.0},      {u"440Hz", 440.0},   {u"440.0", 440.0},
-      {u"3,5", 3.0},         {u"1,500", 1.0},        {u"1.5.2", 1.5},     {u"12 34", 12.0},
-      {u"-20", -20.0},       {u"+7", 7.0},           {u".5", 0.5},        {u"5.", 5.0},
-      {u"-.5", -0.5},        {u"1.e1", 10.0},        {u"1.5e3", 1500.0},  {u"1E+2", 100.0},
-      {u"25e-2", 0.25},      {u"1e2x", 100.0},       {u"0x1A", 26.0},     {u"0X1a", 26.0},
-      {u"-0x1A", -26.0},     {u"0x1.8p1", 3.0},      {u"0X1P-2", 0.25},   {u"0x.8", 0.5},
-      {u"0x10g", 16.0},      {u"0x1p1.5", 2.0},      {u"007", 7.0},       {u"00x1", 0.0},
-      {u"0.1", 0.1},         {u"2.675", 2.675},      {u"12.345", 12.345},
+      {u"440", 440.0},
+      {u"  440", 440.0},
+      {u"440Hz", 440.0},
+      {u"440.0", 440.0},
+      {u"3,5", 3.0},
+      {u"1,500", 1.0},
+      {u"1.5.2", 1.5},
+      {u"12 34", 12.0},
+      {u"-20", -20.0},
+      {u"+7", 7.0},
+      {u".5", 0.5},
+      {u"5.", 5.0},
+      {u"-.5", -0.5},
+      {u"1.e1", 10.0},
+      {u"1.5e3", 1500.0},
+      {u"1E+2", 100.0},
+      {u"25e-2", 0.25},
+      {u"1e2x", 100.0},
+      {u"0x1A", 26.0},
+      {u"0X1a", 26.0},
+      {u"-0x1A", -26.0},
+      {u"0x1.8p1", 3.0},
+      {u"0X1P-2", 0.25},
+      {u"0x.8", 0.5},
+      {u"0x10g", 16.0},
+      {u"0x1p1.5", 2.0},
+      {u"007", 7.0},
+      {u"00x1", 0.0},
+      {u"0.1", 0.1},
+      {u"2.675", 2.675},
+      {u"12.345", 12.345},
       {u"9007199254740993", 9007199254740992.0},  // a tie: the even significand
       {u"0.30000000000000004", 0.30000000000000004},
       {u"\t\n\v\f\r 7", 7.0},
@@ -64,24 +87,22 @@ TEST(ParseNumber, ReadsTheNumberAtTheStartOfTheText) {
 
 TEST(ParseNumber, NoNumberOrAnUnfinishedNumberGivesZero) {
   ExpectParses({
-      {u"", 0.0},       {u"   ", 0.0},     {u"abc", 0.0},      {u"-", 0.0},     {u".", 0.0},
-      {u"-.", 0.0},     {u"- 5", 0.0},     {u"+-5", 0.0},      {u"--5", 0.0},   {u"e5", 0.0},
-      {u"0x", 0.0},     {u"0x.", 0.0},     {u"0xg", 0.0},      {u"-0x", 0.0},   {u"0x1p", 0.0},
-      {u"0x1p-", 0.0},  {u"1e", 0.0},      {u"2.5e+", 0.0},    {u"1ex", 0.0},   {u"-1e", 0.0},
-      {u"i", 0.0},      {u"in", 0.0},      {u"infin", 0.0},    {u"infinit", 0.0},
-      {u"INFI", 0.0},   {u"-infinitx", 0.0}, {u"n", 0.0},      {u"na", 0.0},    {u"nan(", 0.0},
-      {u"nan(abc", 0.0}, {u"nan(a b)", 0.0}, {u"nan(1.5)", 0.0}, {u"x440", 0.0},
+      {u"", 0.0},         {u"   ", 0.0},       {u"abc", 0.0},  {u"-", 0.0},     {u".", 0.0},     {u"-.", 0.0},
+      {u"- 5", 0.0},      {u"+-5", 0.0},       {u"--5", 0.0},  {u"e5", 0.0},    {u"0x", 0.0},    {u"0x.", 0.0},
+      {u"0xg", 0.0},      {u"-0x", 0.0},       {u"0x1p", 0.0}, {u"0x1p-", 0.0}, {u"1e", 0.0},    {u"2.5e+", 0.0},
+      {u"1ex", 0.0},      {u"-1e", 0.0},       {u"i", 0.0},    {u"in", 0.0},    {u"infin", 0.0}, {u"infinit", 0.0},
+      {u"INFI", 0.0},     {u"-infinitx", 0.0}, {u"n", 0.0},    {u"na", 0.0},    {u"nan(", 0.0},  {u"nan(abc", 0.0},
+      {u"nan(a b)", 0.0}, {u"nan(1.5)", 0.0},  {u"x440", 0.0},
   });
 }
 
 TEST(ParseNumber, SpecialWordsAndScannedInfinitiesAndNans) {
   ExpectParses({
-      {u"+Infinity", kInf},   {u"+INFINITY", kInf}, {u"+infinity", kInf}, {u"-Infinity", -kInf},
-      {u"-INFINITY", -kInf},  {u"NaN", kNan},       {u"nan", kNan},       {u"NAN", kNan},
-      {u" NaN", kNan},        {u"NaN ", kNan},      {u"nan(123)", kNan},  {u"nan()", kNan},
-      {u"NAN(_aZ9)x", kNan},  {u"nanx", kNan},      {u"-nan", kNan},      {u"+NaN(x)", kNan},
-      {u"inf", kInf},         {u"Infinity", kInf},  {u"INFx", kInf},      {u"infinityx", kInf},
-      {u"-inf", -kInf},       {u" -Infinity", -kInf}, {u"+inf", kInf},
+      {u"+Infinity", kInf}, {u"+INFINITY", kInf},   {u"+infinity", kInf},  {u"-Infinity", -kInf}, {u"-INFINITY", -kInf},
+      {u"NaN", kNan},       {u"nan", kNan},         {u"NAN", kNan},        {u" NaN", kNan},       {u"NaN ", kNan},
+      {u"nan(123)", kNan},  {u"nan()", kNan},       {u"NAN(_aZ9)x", kNan}, {u"nanx", kNan},       {u"-nan", kNan},
+      {u"+NaN(x)", kNan},   {u"inf", kInf},         {u"Infinity", kInf},   {u"INFx", kInf},       {u"infinityx", kInf},
+      {u"-inf", -kInf},     {u" -Infinity", -kInf}, {u"+inf", kInf},
   });
 }
 
@@ -120,15 +141,13 @@ TEST(ParseNumber, RangeLimitsAndSignedZero) {
 
 // Each character counts as leading white space; none of the look-alikes do.
 TEST(ParseNumber, LeadingWhiteSpaceSet) {
-  const std::vector<char16_t> spaces = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
-                                        0xA0,   0x1680, 0x2000, 0x2005, 0x200A, 0x2028, 0x2029,
-                                        0x202F, 0x205F, 0x3000};
+  const std::vector<char16_t> spaces = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,  0x1680,
+                                        0x2000, 0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
   for (char16_t space : spaces) {
     const std::u16string text = std::u16string(1, space) + u"440";
     EXPECT_EQ(ParseNumber(text.c_str()), 440.0) << "space U+" << std::hex << int{space};
     const std::u16string signed_text = u"-" + std::u16string(1, space) + u"440";
-    EXPECT_EQ(Bits(ParseNumber(signed_text.c_str())), Bits(0.0)) << "after sign U+" << std::hex
-                                                                  << int{space};
+    EXPECT_EQ(Bits(ParseNumber(signed_text.c_str())), Bits(0.0)) << "after sign U+" << std::hex << int{space};
   }
   const std::vector<char16_t> not_spaces = {0x1C, 0x1F, 0xAD, 0x180E, 0x200B, 0x2060, 0xFEFF, 0xFFFE};
   for (char16_t other : not_spaces) {
@@ -139,9 +158,8 @@ TEST(ParseNumber, LeadingWhiteSpaceSet) {
 
 TEST(ParseNumber, UnicodeDigitBlocks) {
   ExpectParses({{u"\u0664\u0664\u0660", 440.0}, {u"\uFF14\uFF14\uFF10", 440.0}});
-  const std::vector<char16_t> zeros = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6,
-                                       0x0B66, 0x0C66, 0x0CE6, 0x0D66, 0x0E50, 0x0ED0,
-                                       0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
+  const std::vector<char16_t> zeros = {0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66, 0x0CE6,
+                                       0x0D66, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
   for (char16_t zero : zeros) {
     auto d = [zero](int v) { return static_cast<char16_t>(zero + v); };
     // Integer part, fraction and exponent: 9876.5e-1 and -1.25E2.
@@ -171,16 +189,14 @@ TEST(ParseNumber, NullTextGivesZero) { EXPECT_EQ(Bits(ParseNumber(nullptr)), Bit
 // double and its successor, up to 750 significant digits and with up to a few
 // thousand further zeros before the deciding digit.
 TEST(ParseNumber, ExactMidpointsRoundToEven) {
-  const std::vector<double> lows = {kMinSubnormal, 2 * kMinSubnormal, DBL_MIN - kMinSubnormal,
-                                    DBL_MIN,       0.1,               1.0,
-                                    9007199254740992.0, 1e300,        DBL_MAX,
-                                    std::nextafter(1e-310, 0.0)};
+  const std::vector<double> lows = {
+      kMinSubnormal, 2 * kMinSubnormal, DBL_MIN - kMinSubnormal,    DBL_MIN, 0.1, 1.0, 9007199254740992.0,
+      1e300,         DBL_MAX,           std::nextafter(1e-310, 0.0)};
   for (double low : lows) {
     const double high = std::nextafter(low, kInf);
     const std::uint64_t bits = Bits(low);
     const int field = static_cast<int>(bits >> 52);
-    const std::uint64_t m = field == 0 ? bits : (bits & ((std::uint64_t{1} << 52) - 1)) |
-                                                    (std::uint64_t{1} << 52);
+    const std::uint64_t m = field == 0 ? bits : (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
     const std::int64_t e = field == 0 ? -1074 : field - 1075;
     std::string digits;
     std::int64_t q = 0;
@@ -312,15 +328,13 @@ TEST(FormatNumber, LongestTexts) {
 }
 
 TEST(FormatNumber, NonFiniteValuesPrintAsWordsForEveryCount) {
-  const std::uint64_t nan_patterns[] = {0x7FF8000000000000u, 0xFFF8000000000000u,
-                                        0x7FF0000000000001u, 0xFFFFFFFFFFFFFFFFu,
-                                        0x7FF4000000000123u};
+  const std::uint64_t nan_patterns[] = {0x7FF8000000000000u, 0xFFF8000000000000u, 0x7FF0000000000001u,
+                                        0xFFFFFFFFFFFFFFFFu, 0x7FF4000000000123u};
   for (std::int32_t decimals : {1, 2, 0, -3, 1000}) {
     EXPECT_EQ(FormatNumber(kInf, decimals), u"+Infinity");
     EXPECT_EQ(FormatNumber(-kInf, decimals), u"-Infinity");
     for (std::uint64_t pattern : nan_patterns) {
-      EXPECT_EQ(FormatNumber(std::bit_cast<double>(pattern), decimals), u"NaN")
-          << std::hex << pattern;
+      EXPECT_EQ(FormatNumber(std::bit_cast<double>(pattern), decimals), u"NaN") << std::hex << pattern;
     }
   }
 }

@@ -66,8 +66,7 @@ double Sample(std::mt19937_64& rng, Kind kind, int decimals) {
       } while (!std::isfinite(v));
       return v;
     }
-    case Kind::kSubnormal:
-      return std::bit_cast<double>(rng() & 0x800FFFFFFFFFFFFFu);
+    case Kind::kSubnormal: return std::bit_cast<double>(rng() & 0x800FFFFFFFFFFFFFu);
     case Kind::kSetting:  // frequencies and percentages: 1e-3 to 1e6, log-uniform
       return sign * std::pow(10.0, -3.0 + 9.0 * unit(rng));
     case Kind::kNearTie: {
@@ -102,8 +101,7 @@ void CheckRoundTrip(double v, int decimals, Failures& failures) {
   const std::string narrow = Narrow(text);
   const auto where = [&] {
     char line[160];
-    std::snprintf(line, sizeof line, "%a with %d decimals -> \"%.40s\"", v, decimals,
-                  narrow.c_str());
+    std::snprintf(line, sizeof line, "%a with %d decimals -> \"%.40s\"", v, decimals, narrow.c_str());
     return std::string(line);
   };
   if (!IsCorrectFixedText(narrow, decimals, v)) {
@@ -135,8 +133,8 @@ void CheckRoundTrip(double v, int decimals, Failures& failures) {
 
 TEST(RoundTrip, EveryFiniteDoubleComesBackAsTheNearestToItsText) {
   std::mt19937_64 rng(20240611);
-  for (Kind kind : {Kind::kAnyBits, Kind::kSubnormal, Kind::kSetting, Kind::kNearTie, Kind::kHuge,
-                    Kind::kNearInteger}) {
+  for (Kind kind :
+       {Kind::kAnyBits, Kind::kSubnormal, Kind::kSetting, Kind::kNearTie, Kind::kHuge, Kind::kNearInteger}) {
     Failures failures;
     for (int i = 0; i < kSamplesPerKind; ++i) {
       for (int decimals : {1, 2}) {
@@ -161,10 +159,8 @@ TEST(RoundTrip, ReferenceRejectsNearMisses) {
       ASSERT_TRUE(SplitFixedText(text, decimals, negative, digits)) << text;
       const double back = ParseNumber(Widen(text).c_str());
       ASSERT_TRUE(IsNearestDouble(digits, -decimals, negative, back)) << text;
-      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, HUGE_VAL)))
-          << text;
-      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, -HUGE_VAL)))
-          << text;
+      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, HUGE_VAL))) << text;
+      EXPECT_FALSE(IsNearestDouble(digits, -decimals, negative, std::nextafter(back, -HUGE_VAL))) << text;
       char& last = text.back();
       last = last == '9' ? '8' : static_cast<char>(last + 1);
       EXPECT_FALSE(IsCorrectFixedText(text, decimals, v)) << text;
@@ -174,8 +170,8 @@ TEST(RoundTrip, ReferenceRejectsNearMisses) {
 
 TEST(RoundTrip, ExtremeValues) {
   Failures failures;
-  for (double v : {DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, DBL_TRUE_MIN, 0.0, -0.0, 0.005, 0.05,
-                   0.015, 0.045, 0.25, 0.35, 0.95, 9007199254740993.0, 4503599627370497.5}) {
+  for (double v : {DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, DBL_TRUE_MIN, 0.0, -0.0, 0.005, 0.05, 0.015, 0.045, 0.25, 0.35,
+                   0.95, 9007199254740993.0, 4503599627370497.5}) {
     for (int decimals : {1, 2}) {
       CheckRoundTrip(v, decimals, failures);
     }
@@ -208,8 +204,8 @@ TEST(RoundTrip, RandomDecimalTextsReadAsTheNearestDouble) {
     const int point = static_cast<int>(rng() % (length + 1));
     const int exponent = static_cast<int>(rng() % 700) - 360;
     const bool negative = (rng() & 1) != 0;
-    const std::string text = (negative ? "-" : "") + digits.substr(0, point) + "." +
-                             digits.substr(point) + "e" + std::to_string(exponent);
+    const std::string text =
+        (negative ? "-" : "") + digits.substr(0, point) + "." + digits.substr(point) + "e" + std::to_string(exponent);
     const double got = ParseNumber(Widen(text).c_str());
     if (!IsNearestDouble(digits, exponent - (length - point), negative, got)) {
       failures.Add("not the nearest double: " + text);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/exact_remainder.h"
+#include "tests/engine/double_bits.h"
 
 namespace {
 
@@ -15,33 +16,31 @@ constexpr double kTwoPi = 6.28318530717959;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
-double FromBits(std::uint64_t u) {
-  double v;
-  std::memcpy(&v, &u, sizeof v);
-  return v;
-}
-
-// Same value and same sign, NaN matching NaN.
-bool SameResult(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
-
 struct RemainderCase {
   double x, y, expected;
 };
 
 TEST(ExactRemainder, DefinedForEveryKindOfOperand) {
   const RemainderCase cases[] = {
-      {kInf, 1.0, kNaN},   {-kInf, 1.0, kNaN},   {kNaN, 1.0, kNaN},     {1.0, 0.0, kNaN},
-      {1.0, -0.0, kNaN},   {1.0, kNaN, kNaN},    {5.0, kInf, 5.0},      {-5.0, -kInf, -5.0},
-      {-0.0, 1.0, -0.0},   {0.0, 3.0, 0.0},      {-7.0, 2.0, -1.0},     {7.0, -2.0, 1.0},
-      {-4.0, 2.0, -0.0},   {1e308, 3.0, 2.0},    {-1e300, 0.1, -0x1.d66e81bc37800p-14},
-      {1e22, kTwoPi, 0x1.c4e109aabf010p+0},      {7 * 4.9e-324, 2 * 4.9e-324, 4.9e-324},
-      {1.0, 4.9e-324, 0.0},                      {kTwoPi, kTwoPi, 0.0},
+      {kInf, 1.0, kNaN},
+      {-kInf, 1.0, kNaN},
+      {kNaN, 1.0, kNaN},
+      {1.0, 0.0, kNaN},
+      {1.0, -0.0, kNaN},
+      {1.0, kNaN, kNaN},
+      {5.0, kInf, 5.0},
+      {-5.0, -kInf, -5.0},
+      {-0.0, 1.0, -0.0},
+      {0.0, 3.0, 0.0},
+      {-7.0, 2.0, -1.0},
+      {7.0, -2.0, 1.0},
+      {-4.0, 2.0, -0.0},
+      {1e308, 3.0, 2.0},
+      {-1e300, 0.1, -0x1.d66e81bc37800p-14},
+      {1e22, kTwoPi, 0x1.c4e109aabf010p+0},
+      {7 * 4.9e-324, 2 * 4.9e-324, 4.9e-324},
+      {1.0, 4.9e-324, 0.0},
+      {kTwoPi, kTwoPi, 0.0},
   };
   for (const RemainderCase& c : cases) {
     EXPECT_TRUE(SameResult(ExactRemainder(c.x, c.y), c.expected))
@@ -80,7 +79,8 @@ TEST(ExactRemainder, FastPathMatchesForTheSynthesisPeriodAndOtherDivisors) {
       EXPECT_EQ(d.part1 + d.part2 + d.part3, y);
     }
     std::size_t wrong = 0;
-    for (double t : phases) wrong += !SameResult(FastRemainder(d, t * (y / kTwoPi)), ExactRemainder(t * (y / kTwoPi), y));
+    for (double t : phases)
+      wrong += !SameResult(FastRemainder(d, t * (y / kTwoPi)), ExactRemainder(t * (y / kTwoPi), y));
     for (int i = 0; i < 100000; ++i) {
       // Dividends a few thousand periods wide, at random bit positions.
       const double t = y * (static_cast<double>(gen() >> 11) * 0x1p-53) * 5000.0 * ((i & 1) ? 1 : -1);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
 #include "tests/engine/synthesis_reference.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -35,8 +37,8 @@ std::vector<std::int16_t> Side(const std::vector<std::int16_t>& words, int side)
 }
 
 std::vector<std::int64_t> Counters() {
-  const GeneratorStateRecord& s = GeneratorState;
-  return {Load(s.Gen1CounterLeft), Load(s.Gen1CounterRight), Load(s.Gen2CounterLeft), Load(s.Gen2CounterRight)};
+  const std::array<std::int64_t, 4> counters = LoadCounters();
+  return {counters.begin(), counters.end()};
 }
 
 ToneSettings LeftTone(double freq) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -25,9 +27,7 @@ TEST(GeneratorState, EveryFieldHasItsLoadTimeValue) {
   }
   Store(s.Gen1Muted, 1);
   Store(s.Gen2Muted, 1);
-  for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) {
-    Store<std::int64_t>(*c, 77);
-  }
+  StoreCounters(77);
 
   LoadDefaults();
 
@@ -47,10 +47,7 @@ TEST(GeneratorState, EveryFieldHasItsLoadTimeValue) {
   for (const auto& d : doubles) EXPECT_EQ(Load(*d.field), d.at_load) << d.name;
   EXPECT_EQ(Load(s.Gen1Muted), 0);
   EXPECT_EQ(Load(s.Gen2Muted), 0);
-  EXPECT_EQ(Load(s.Gen1CounterLeft), 0);
-  EXPECT_EQ(Load(s.Gen1CounterRight), 0);
-  EXPECT_EQ(Load(s.Gen2CounterLeft), 0);
-  EXPECT_EQ(Load(s.Gen2CounterRight), 0);
+  EXPECT_EQ(LoadCounters(), (std::array<std::int64_t, 4>{0, 0, 0, 0}));
 }
 
 TEST(GeneratorState, ResetCountersTouchesOnlyTheCounters) {
@@ -68,17 +65,11 @@ TEST(GeneratorState, ResetCountersTouchesOnlyTheCounters) {
   Store(s.Gen2MasterVolume, 0.7);
   Store(s.Gen1Muted, 1);
   Store(s.Gen2Muted, 0);
-  Store<std::int64_t>(s.Gen1CounterLeft, 5);
-  Store<std::int64_t>(s.Gen1CounterRight, 5);
-  Store<std::int64_t>(s.Gen2CounterLeft, 1000000007);
-  Store<std::int64_t>(s.Gen2CounterRight, 1000000007);
+  StoreCounters({5, 5, 1000000007, 1000000007});
 
   ResetCounters();
 
-  EXPECT_EQ(Load(s.Gen1CounterLeft), 0);
-  EXPECT_EQ(Load(s.Gen1CounterRight), 0);
-  EXPECT_EQ(Load(s.Gen2CounterLeft), 0);
-  EXPECT_EQ(Load(s.Gen2CounterRight), 0);
+  EXPECT_EQ(LoadCounters(), (std::array<std::int64_t, 4>{0, 0, 0, 0}));
   EXPECT_EQ(Load(s.Gen1FreqLeft), 440.0);
   EXPECT_EQ(Load(s.Gen1FreqRight), -5.5);
   EXPECT_EQ(Load(s.Gen2FreqLeft), 1e6);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,9 @@
 #include "engine/generator_state.h"
 #include "engine/precise_sine.h"
 #include "engine/synthesis_kernels.h"
+#include "tests/engine/double_bits.h"
 #include "tests/engine/synthesis_reference.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -27,21 +30,6 @@ constexpr double kTwoPi = 6.28318530717959;
 constexpr std::int64_t k2To53 = std::int64_t{1} << 53;
 constexpr std::int64_t kYear = 44100LL * 3600 * 24 * 365;
 
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
-double FromBits(std::uint64_t u) {
-  double v;
-  std::memcpy(&v, &u, sizeof v);
-  return v;
-}
-
-// Same value and same sign, NaN matching NaN.
-bool SameResult(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
-
 // The packed kernels this processor runs.
 std::vector<SynthesisKernel> PackedKernels() {
   std::vector<SynthesisKernel> kernels = {SynthesisKernel::kSse2};
@@ -49,7 +37,9 @@ std::vector<SynthesisKernel> PackedKernels() {
   return kernels;
 }
 
-const char* Name(SynthesisKernel k) { return k == SynthesisKernel::kAvx ? "avx" : k == SynthesisKernel::kSse2 ? "sse2" : "scalar"; }
+const char* Name(SynthesisKernel k) {
+  return k == SynthesisKernel::kAvx ? "avx" : k == SynthesisKernel::kSse2 ? "sse2" : "scalar";
+}
 
 // Words (raw bytes) and counters after filling `frames` frames twice in a
 // row from `s` with `kernel`: the second call continues from the counters the
@@ -66,8 +56,8 @@ FillResult FillTwice(SynthesisKernel kernel, const ToneSettings& s, int frames) 
   r.bytes.assign(8 * static_cast<std::size_t>(frames), 0xA5);
   EXPECT_EQ(FillBufferWith(kernel, r.bytes.data(), frames), 0);
   EXPECT_EQ(FillBufferWith(kernel, r.bytes.data() + 4 * static_cast<std::size_t>(frames), frames), 0);
-  const GeneratorStateRecord& g = GeneratorState;
-  r.counters = {Load(g.Gen1CounterLeft), Load(g.Gen1CounterRight), Load(g.Gen2CounterLeft), Load(g.Gen2CounterRight)};
+  const std::array<std::int64_t, 4> counters = LoadCounters();
+  r.counters.assign(counters.begin(), counters.end());
   return r;
 }
 
@@ -118,9 +108,9 @@ class SettingsSource {
   double Unit() { return static_cast<double>(gen_() >> 11) * 0x1p-53; }
 
   double Frequency() {
-    static constexpr double kSpecial[] = {0.0,   -0.0,  kNaN,   -kNaN,   kInf,   -kInf,  1e300,    -1e300,
-                                          1e200, 1e20,  -3e15,  1e12,    5e-324, 1e-300, 11025.0,  22050.0,
-                                          44100.0, 1e6, -1e6,   88200.5, 0.1,    -19999.99};
+    static constexpr double kSpecial[] = {0.0,     -0.0, kNaN,  -kNaN,   kInf,   -kInf,    1e300,   -1e300,
+                                          1e200,   1e20, -3e15, 1e12,    5e-324, 1e-300,   11025.0, 22050.0,
+                                          44100.0, 1e6,  -1e6,  88200.5, 0.1,    -19999.99};
     switch (gen_() % 5) {
       case 0: return kSpecial[gen_() % std::size(kSpecial)];
       case 1: return (Unit() * 2.0 - 1.0) * 1e7;  // far beyond hearing
@@ -268,8 +258,9 @@ std::vector<double> RemainderArguments() {
     const double n = static_cast<double>(gen() % (std::uint64_t{1} << 53));
     args.push_back(((kTwoPi * f) * n) / 44100.0);
   }
-  const double quotients[] = {1.0, 2.0, 3.0, 4097.0, 2147483647.0, 2147483648.0, 2147483649.0, 0x1p40 + 1,
-                              0x1p52, 0x1p61 - 0x1p9, 0x1p61, 0x1p61 + 0x1p10, 0x1p70};
+  const double quotients[] = {1.0,          2.0,        3.0,    4097.0,         2147483647.0, 2147483648.0,
+                              2147483649.0, 0x1p40 + 1, 0x1p52, 0x1p61 - 0x1p9, 0x1p61,       0x1p61 + 0x1p10,
+                              0x1p70};
   for (double k : quotients) {
     double x = k * kTwoPi;
     for (int i = 0; i < 4; ++i) x = std::nextafter(x, 0.0);

@@ -3,19 +3,13 @@
 #include <cmath>
 
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 void ApplySettings(const ToneSettings& s) {
   GeneratorStateRecord& g = GeneratorState;
   LoadDefaults();
-  std::atomic<double>* freq[4] = {&g.Gen1FreqLeft, &g.Gen1FreqRight, &g.Gen2FreqLeft, &g.Gen2FreqRight};
-  std::atomic<double>* vol[4] = {&g.Gen1VolumeLeft, &g.Gen1VolumeRight, &g.Gen2VolumeLeft, &g.Gen2VolumeRight};
-  std::atomic<std::int64_t>* cnt[4] = {&g.Gen1CounterLeft, &g.Gen1CounterRight, &g.Gen2CounterLeft,
-                                       &g.Gen2CounterRight};
-  for (int ch = 0; ch < 4; ++ch) {
-    Store(*freq[ch], s.freq[ch]);
-    Store(*vol[ch], s.volume[ch]);
-    Store(*cnt[ch], s.counter[ch]);
-  }
+  SetChannels(s.freq, s.volume);
+  StoreCounters({s.counter[0], s.counter[1], s.counter[2], s.counter[3]});
   Store(g.Gen1MasterVolume, s.master[0]);
   Store(g.Gen2MasterVolume, s.master[1]);
   Store(g.Gen1Muted, s.muted[0]);
@@ -80,7 +74,7 @@ std::vector<ToneSettings> LargeCountCases() {
   };
   add(440.0, 445.0, 200.0, 210.0, 999999000, 1.0);
   add(1000.0, -1000.0, 11025.0, 22050.0, 1000000000 - 300, 1.0);
-  add(19999.99, 0.1, 7919.0, 3.25, 1234567890123, 0.75);     // quotients beyond 2^31
+  add(19999.99, 0.1, 7919.0, 3.25, 1234567890123, 0.75);               // quotients beyond 2^31
   add(440.0, 997.0, 1e300, -2e5, (std::int64_t{1} << 53) - 700, 1.0);  // counts passing 2^53
   add(12345.678, 261.63, 0.0, 15000.0, 44100LL * 3600 * 24 * 365, 0.5);
   return cases;

@@ -10,24 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "host/capture_file.h"
+
 // The Windows path of the capture file named (as a Unix path) by the
 // environment variable KQ_CAPTURE; empty when the variable is missing.
 inline std::string CapturePath() {
   const char* unixPath = std::getenv("KQ_CAPTURE");
   if (unixPath == nullptr || *unixPath == '\0') return {};
-  std::string path = std::string("Z:") + unixPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
+  return WindowsPathOf(unixPath);
 }
 
 // Size of the capture file in bytes; -1 when it does not exist.
-inline std::int64_t CaptureBytes() {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(CapturePath().c_str(), GetFileExInfoStandard, &data)) return -1;
-  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+inline std::int64_t CaptureBytes() { return FileBytes(CapturePath()); }
 
 // The capture's 16-bit words (a partial word at the end is dropped).
 inline std::vector<std::int16_t> ReadCapture() {

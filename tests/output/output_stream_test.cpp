@@ -18,6 +18,7 @@
 #include "tests/output/capture.h"
 #include "tests/output/bounded_stop.h"
 #include "tests/output/heap_probe.h"
+#include "tests/support/channels.h"
 
 namespace {
 
@@ -44,12 +45,7 @@ void PrintTo(const Tone& t, std::ostream* os) { *os << t.name; }
 
 void Apply(const Tone& t) {
   GeneratorStateRecord& s = GeneratorState;
-  std::atomic<double>* freq[] = {&s.Gen1FreqLeft, &s.Gen1FreqRight, &s.Gen2FreqLeft, &s.Gen2FreqRight};
-  std::atomic<double>* vol[] = {&s.Gen1VolumeLeft, &s.Gen1VolumeRight, &s.Gen2VolumeLeft, &s.Gen2VolumeRight};
-  for (int i = 0; i < 4; ++i) {
-    Store(*freq[i], t.freq[i]);
-    Store(*vol[i], t.volume[i]);
-  }
+  SetChannels(t.freq, t.volume);
   Store(s.Gen1MasterVolume, t.master[0]);
   Store(s.Gen2MasterVolume, t.master[1]);
   Store(s.Gen1Muted, t.muted[0]);
@@ -80,8 +76,9 @@ void ExpectCaptureIsSynthesis(const std::vector<std::int16_t>& captured) {
     if (captured[i] != expected[i]) {
       std::size_t zeros = 0;
       while (i + zeros < captured.size() && captured[i + zeros] == 0) ++zeros;
-      ADD_FAILURE() << zeros << " zero words from word " << i << "; word " << i << " (frame " << i / 2 << ") is " << captured[i] << ", synthesis gives "
-                    << expected[i] << "; capture holds " << captured.size() << " words";
+      ADD_FAILURE() << zeros << " zero words from word " << i << "; word " << i << " (frame " << i / 2 << ") is "
+                    << captured[i] << ", synthesis gives " << expected[i] << "; capture holds " << captured.size()
+                    << " words";
       return;
     }
   }

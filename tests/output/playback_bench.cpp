@@ -13,6 +13,7 @@
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
 #include "tests/output/capture.h"
+#include "tests/support/channels.h"
 #include "tests/support/plugin_loader.h"
 
 namespace {
@@ -21,10 +22,7 @@ constexpr double BytesPerAudioSecond = 44100.0 * 4;
 
 LoadedPlugin plugin;
 
-void Exec(std::int32_t action, const char* text = nullptr) {
-  const char* cell = text;
-  CallChecked(plugin.execAction, {action, AsArg(text != nullptr ? &cell : nullptr)});
-}
+void Exec(std::int32_t action, const char* text = nullptr) { ExecChecked(plugin, action, text); }
 
 double NowMs() {
   static LARGE_INTEGER frequency = [] {
@@ -69,8 +67,7 @@ void Latencies(int rounds) {
   }
   Spread start = Summarize(starts), stop = Summarize(stops);
   std::printf("start latency over %d starts: median %.3f ms, max %.3f ms\n", rounds, start.median, start.max);
-  std::printf("stop latency over %d stops while playing: median %.3f ms, max %.3f ms\n", rounds, stop.median,
-              stop.max);
+  std::printf("stop latency over %d stops while playing: median %.3f ms, max %.3f ms\n", rounds, stop.median, stop.max);
 }
 
 // CPU seconds of the whole process per second of audio consumed.
@@ -83,27 +80,24 @@ double CpuPerAudioSecond(const char* label, DWORD wallMs) {
   double cpu = ProcessCpuSeconds() - cpu0;
   double audio = static_cast<double>(CaptureBytes()) / BytesPerAudioSecond;
   double perAudio = audio > 0 ? cpu / audio : 0.0;
-  std::printf("%s: %.2f s of audio in %.2f s wall, %.3f CPU s, %.4f CPU s per audio s\n", label, audio,
-              wallMs / 1000.0, cpu, perAudio);
+  std::printf("%s: %.2f s of audio in %.2f s wall, %.3f CPU s, %.4f CPU s per audio s\n", label, audio, wallMs / 1000.0,
+              cpu, perAudio);
   return perAudio;
 }
 
 // The synthesis alone, in this program's own copy of the engine.
 void SynthesisAlone() {
   LoadDefaults();
-  GeneratorStateRecord& s = GeneratorState;
-  Store(s.Gen1FreqLeft, 440.0);
-  Store(s.Gen1FreqRight, 523.25);
-  Store(s.Gen2FreqLeft, 1000.0);
-  Store(s.Gen2FreqRight, 6000.5);
+  const double freq[4] = {440.0, 523.25, 1000.0, 6000.5};
+  for (int c = 0; c < 4; ++c) Store(*FieldsOf(c).freq, freq[c]);
   std::vector<std::int16_t> buffer(2 * 2048);
   const int fills = 2000;  // about 93 s of audio
   double t0 = NowMs();
   for (int i = 0; i < fills; ++i) FillBuffer(buffer.data(), 2048);
   double ms = NowMs() - t0;
   double audioMs = fills * 2048 * 1000.0 / 44100.0;
-  std::printf("FillBuffer alone, four channels: %.1f ms for %.1f s of audio, %.0fx real time\n", ms,
-              audioMs / 1000.0, audioMs / ms);
+  std::printf("FillBuffer alone, four channels: %.1f ms for %.1f s of audio, %.0fx real time\n", ms, audioMs / 1000.0,
+              audioMs / ms);
 }
 
 }  // namespace

@@ -8,32 +8,13 @@
 #include <vector>
 
 #include "tests/output/capture.h"
+#include "tests/support/checked_calls.h"
 #include "tests/support/plugin_loader.h"
 
 namespace {
 
 constexpr DWORD CaptureTimeoutMs = 20000;
 constexpr std::int64_t SomeBuffers = 3 * 8192;
-
-std::int32_t Exec(const LoadedPlugin& p, std::int32_t action, const char* text = nullptr) {
-  const char* cell = text;
-  CheckedResult r = CallChecked(p.execAction, {action, AsArg(text != nullptr ? &cell : nullptr)});
-  EXPECT_STACK_BALANCED(r);
-  return r.value;
-}
-
-// Runs "Kalvix_Stop", which waits for the worker without a time-out, on a
-// thread of its own, and waits for that, bounded. False when it did not return.
-DWORD WINAPI RunStop(LPVOID execAction) {
-  return static_cast<DWORD>(CallChecked(reinterpret_cast<FARPROC>(execAction), {1001, 0}).value);
-}
-bool StopWithin(const LoadedPlugin& p, DWORD timeoutMs = 10000) {
-  HANDLE stopper = CreateThread(nullptr, 0, &RunStop, reinterpret_cast<LPVOID>(p.execAction), 0, nullptr);
-  if (stopper == nullptr) return false;
-  bool done = WaitForSingleObject(stopper, timeoutMs) == WAIT_OBJECT_0;
-  CloseHandle(stopper);
-  return done;
-}
 
 // A tone that makes nonzero words, so growth of the capture is real sound.
 LoadedPlugin LoadAndStart() {
@@ -109,7 +90,7 @@ TEST_F(Unload, AfterAStopAndAgainAfterAReload) {
     LoadedPlugin p = LoadAndStart();
     ASSERT_NE(p.module, nullptr);
     ASSERT_TRUE(WaitForCapture(SomeBuffers, CaptureTimeoutMs));
-    ASSERT_TRUE(StopWithin(p));
+    ASSERT_NE(StopWithin(p), -1) << "the stop did not return";
     std::int64_t atStop = CaptureBytes();
     TimedUnload(p.module);
     EXPECT_EQ(GetModuleHandleA(PluginFileName), nullptr) << "the DLL is still loaded";

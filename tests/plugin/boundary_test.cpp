@@ -10,8 +10,8 @@ namespace {
 
 std::vector<RegisteredAction> registered;
 
-std::int32_t __stdcall RecordRegister(std::int32_t id, const char* name, const char* description,
-                                      std::int32_t flag, std::int32_t fifth, std::int32_t sixth) {
+std::int32_t __stdcall RecordRegister(std::int32_t id, const char* name, const char* description, std::int32_t flag,
+                                      std::int32_t fifth, std::int32_t sixth) {
   registered.push_back({id, name ? name : "", description ? description : "", flag, fifth, sixth, name, description});
   return 1;
 }
@@ -65,9 +65,7 @@ class Boundary : public ::testing::Test {
   }
   std::vector<RegisteredAction> Register(GetVariableProc get, SetVariableProc set) {
     registered.clear();
-    CheckedResult r = CallChecked(plugin.registerPlugIn,
-                                  {AsArg(reinterpret_cast<void*>(&RecordRegister)), 0x5eed,
-                                   AsArg(reinterpret_cast<void*>(get)), AsArg(reinterpret_cast<void*>(set))});
+    CheckedResult r = RegisterChecked(plugin, &RecordRegister, get, set, 0x5eed);
     EXPECT_EQ(r.value, 0);
     EXPECT_STACK_BALANCED(r);
     return registered;
@@ -75,7 +73,6 @@ class Boundary : public ::testing::Test {
   static LoadedPlugin plugin;
 };
 LoadedPlugin Boundary::plugin;
-
 
 std::int32_t __cdecl CallerCleans(std::int32_t a, std::int32_t b) { return a + b; }
 
@@ -94,12 +91,9 @@ TEST_F(Boundary, EveryEntryPointResolvesAndRemovesExactlyItsArguments) {
     std::int32_t result;
   };
   const Case cases[] = {
-      {"_nbInitPlugIn", plugin.initPlugIn, {7, 0, 0, 0}, 0},
-      {"_nbExecAction", plugin.execAction, {999, 0}, 0},
-      {"_nbExecAction", plugin.execAction, {1002, 0}, 1},
-      {"_nbEditAction", plugin.editAction, {}, 1},
-      {"_nbMessage", plugin.message, {123, 456}, 0},
-      {"_nbMessage", plugin.message, {0, 0}, 0},
+      {"_nbInitPlugIn", plugin.initPlugIn, {7, 0, 0, 0}, 0}, {"_nbExecAction", plugin.execAction, {999, 0}, 0},
+      {"_nbExecAction", plugin.execAction, {1002, 0}, 1},    {"_nbEditAction", plugin.editAction, {}, 1},
+      {"_nbMessage", plugin.message, {123, 456}, 0},         {"_nbMessage", plugin.message, {0, 0}, 0},
   };
   for (const Case& c : cases) {
     ASSERT_NE(c.fn, nullptr) << c.name;
@@ -139,8 +133,7 @@ TEST_F(Boundary, ZeroCellsAreSkipped) {
 TEST_F(Boundary, RegistersTheSixteenActionsInTableOrder) {
   for (bool withVariables : {true, false}) {
     SCOPED_TRACE(withVariables ? "with get/set functions" : "with get/set 0");
-    std::vector<RegisteredAction> got =
-        withVariables ? Register(&NoVariable, &IgnoreSet) : Register(nullptr, nullptr);
+    std::vector<RegisteredAction> got = withVariables ? Register(&NoVariable, &IgnoreSet) : Register(nullptr, nullptr);
     ASSERT_EQ(got.size(), std::size(Expected));
     for (size_t i = 0; i < got.size(); ++i) {
       const ExpectedAction& e = Expected[i];
@@ -168,8 +161,7 @@ TEST_F(Boundary, RegisteringAgainHandsOverNewBlocks) {
 
 TEST_F(Boundary, ZeroRegisterFunctionIsNotCalledButTheOtherCallbacksAreKept) {
   setCalls = 0;
-  CheckedResult r = CallChecked(plugin.registerPlugIn, {0, 0x5eed, AsArg(reinterpret_cast<void*>(&NoVariable)),
-                                                        AsArg(reinterpret_cast<void*>(&CountSet))});
+  CheckedResult r = RegisterChecked(plugin, nullptr, &NoVariable, &CountSet, 0x5eed);
   EXPECT_EQ(r.value, 0);
   EXPECT_STACK_BALANCED(r);
   const char* const text = "100";  // the master gain's load-time value

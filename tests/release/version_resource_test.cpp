@@ -134,9 +134,8 @@ TEST(VersionResource, EachShippedBinaryCarriesTheProjectVersionAndTheIdentity) {
       const wchar_t* name;
       std::wstring expected;
     } strings[] = {
-        {L"FileVersion", version},           {L"ProductVersion", version},
-        {L"ProductName", identity.name},     {L"CompanyName", identity.author},
-        {L"FileDescription", description},   {L"OriginalFilename", f.file},
+        {L"FileVersion", version},         {L"ProductVersion", version},      {L"ProductName", identity.name},
+        {L"CompanyName", identity.author}, {L"FileDescription", description}, {L"OriginalFilename", f.file},
         {L"InternalName", f.file},
     };
     for (const auto& s : strings) {

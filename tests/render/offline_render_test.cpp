@@ -18,6 +18,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 
 namespace fs = std::filesystem;
 
@@ -95,11 +96,6 @@ std::int64_t FirstDifference(const std::int16_t* got, const std::vector<std::int
   return -1;
 }
 
-void SetChannel(std::atomic<double>& freq, double hz, std::atomic<double>& volume, double gain) {
-  Store(freq, hz);
-  Store(volume, gain);
-}
-
 // Four tones, one start, ten minutes, one stop: every word of the render is
 // FillBuffer's from count 0, and the render ends on the boundary nearest
 // 600 s (12,919.9 buffers: 12,920). Read from standard output as it is made.
@@ -107,11 +103,11 @@ TEST(OfflineRender, SteadyToneIsFillBufferEveryWord) {
   TempFolder folder;
   ASSERT_FALSE(folder.path.empty());
   std::ofstream(folder.path / "steady.kq") << "SetKalvix1FreqLeft 440\nSetKalvix1FreqRight 445\n"
-                                               "SetKalvix2FreqLeft 200\nSetKalvix2FreqRight 210\n"
-                                               "SetKalvix1VolumeLeft 100\nSetKalvix1VolumeRight 90\n"
-                                               "SetKalvix2VolumeLeft 80\nSetKalvix2VolumeRight 70\n"
-                                               "SetKalvix2MasterVolume 60\n"
-                                               "Kalvix_Start\nwait 600000\nKalvix_Stop\n";
+                                              "SetKalvix2FreqLeft 200\nSetKalvix2FreqRight 210\n"
+                                              "SetKalvix1VolumeLeft 100\nSetKalvix1VolumeRight 90\n"
+                                              "SetKalvix2VolumeLeft 80\nSetKalvix2VolumeRight 70\n"
+                                              "SetKalvix2MasterVolume 60\n"
+                                              "Kalvix_Start\nwait 600000\nKalvix_Stop\n";
   const std::string command = "timeout " + std::to_string(RunLimitSeconds) + " '" KQ_RENDER_PATH "' --out - '" +
                               (folder.path / "steady.kq").string() + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
@@ -123,10 +119,7 @@ TEST(OfflineRender, SteadyToneIsFillBufferEveryWord) {
 
   GeneratorStateRecord& s = GeneratorState;
   LoadDefaults();
-  SetChannel(s.Gen1FreqLeft, 440.0, s.Gen1VolumeLeft, 1.0);
-  SetChannel(s.Gen1FreqRight, 445.0, s.Gen1VolumeRight, 0.9);
-  SetChannel(s.Gen2FreqLeft, 200.0, s.Gen2VolumeLeft, 0.8);
-  SetChannel(s.Gen2FreqRight, 210.0, s.Gen2VolumeRight, 0.7);
+  SetChannels({440.0, 445.0, 200.0, 210.0}, {1.0, 0.9, 0.8, 0.7});
   Store(s.Gen2MasterVolume, 0.6);
   ResetCounters();
   std::vector<std::int16_t> got(2 * BufferFrames);
@@ -158,20 +151,20 @@ TEST(OfflineRender, ChangesLandOnTheirBoundaries) {
       "SetKalvix2FreqLeft 3000\nSetKalvix2VolumeLeft 40\n"
       "SetKalvix2FreqRight 500\nSetKalvix2VolumeRight 100\n"
       "SetKalvix1VolumeRight 100\n"
-      "wait 5000\n"                   // before the start: not in the render
+      "wait 5000\n"  // before the start: not in the render
       "Kalvix_Start\n"
-      "wait 100\nSetKalvix1FreqLeft 1500\n"   //   100 ms =  4410 frames: buffer 2 (2.15)
-      "wait 70\nMuteGen2\n"                   //   170 ms =  7497 frames: buffer 4 (3.66)
-      "wait 58\nSetKalvix2FreqRight 700\n"    //   228 ms = 10055 frames: buffer 5 (4.91)
+      "wait 100\nSetKalvix1FreqLeft 1500\n"             //   100 ms =  4410 frames: buffer 2 (2.15)
+      "wait 70\nMuteGen2\n"                             //   170 ms =  7497 frames: buffer 4 (3.66)
+      "wait 58\nSetKalvix2FreqRight 700\n"              //   228 ms = 10055 frames: buffer 5 (4.91)
       "wait 46\nUnMuteGen2\nSetKalvix1VolumeLeft 30\n"  // 274 ms = 12083 frames: buffer 6 (5.90)
-      "wait 200\nKalvix_Stop\n"               //   474 ms = 20903 frames: ends after 10 buffers (10.21)
-      "wait 3000\n"                           // stopped: not in the render
+      "wait 200\nKalvix_Stop\n"                         //   474 ms = 20903 frames: ends after 10 buffers (10.21)
+      "wait 3000\n"                                     // stopped: not in the render
       "Kalvix_Start\nwait 10\nSetKalvix1FreqRight 2000\nKalvix_Stop\n"  // 10 ms: 0 buffers (0.22)
       "SetKalvix1MasterVolume 50\nMuteGen1\n"
       "Kalvix_Start\n"
-      "wait 10240\nUnMuteGen1\n"              // 10240 ms = 451584 frames: exactly 220.5, so buffer 221
-      "wait 500\nKalvix_Start\n"              // 10740 ms: playing already, counters go on
-      "wait 100\n";                           // 10840 ms = 478044 frames: ends after 233 buffers (233.42)
+      "wait 10240\nUnMuteGen1\n"  // 10240 ms = 451584 frames: exactly 220.5, so buffer 221
+      "wait 500\nKalvix_Start\n"  // 10740 ms: playing already, counters go on
+      "wait 100\n";               // 10840 ms = 478044 frames: ends after 233 buffers (233.42)
 
   struct Change {
     std::int64_t buffer;
@@ -212,9 +205,9 @@ TEST(OfflineRender, ChangesLandOnTheirBoundaries) {
   ASSERT_EQ(static_cast<std::int64_t>(words.size()), 2 * (10 + 233) * BufferFrames);
 
   LoadDefaults();
-  SetChannel(s.Gen1FreqLeft, 1000.0, s.Gen1VolumeLeft, 1.0);
-  SetChannel(s.Gen2FreqLeft, 3000.0, s.Gen2VolumeLeft, 0.4);
-  SetChannel(s.Gen2FreqRight, 500.0, s.Gen2VolumeRight, 1.0);
+  SetChannel(Gen1Left, 1000.0, 1.0);
+  SetChannel(Gen2Left, 3000.0, 0.4);
+  SetChannel(Gen2Right, 500.0, 1.0);
   Store(s.Gen1VolumeRight, 1.0);
   std::int64_t frame = 0;
   for (std::size_t r = 0; r < runs.size(); ++r) {
@@ -244,29 +237,64 @@ struct MessageCase {
 };
 
 const MessageCase MessageCases[] = {
-    {"published variables and prints go to standard output", "set F 440\nSetKalvix1FreqLeft [F]\nprint Kalvix1FreqLeft\n",
-     "-p --out r.wav script.kq", 0, {"published Kalvix1FreqLeft = 440.00\nKalvix1FreqLeft = 440.00\n"},
-     {"never starts playback"}, true},
-    {"the actions are listed as kqhost lists them", "actions\n", "--out r.wav script.kq", 0,
+    {"published variables and prints go to standard output",
+     "set F 440\nSetKalvix1FreqLeft [F]\nprint Kalvix1FreqLeft\n",
+     "-p --out r.wav script.kq",
+     0,
+     {"published Kalvix1FreqLeft = 440.00\nKalvix1FreqLeft = 440.00\n"},
+     {"never starts playback"},
+     true},
+    {"the actions are listed as kqhost lists them",
+     "actions\n",
+     "--out r.wav script.kq",
+     0,
      {"1000 Kalvix_Start - Start orvane-precision tone generator.\n",
       "1024 SetKalvix2MasterVolume <parameter> - Set Generator 2 master volume 0-100.\n"},
-     {}, true},
-    {"with the WAV on standard output, messages go to standard error", "print\n", "--out - script.kq", 0, {},
-     {"(no variables)\n"}, false},
-    {"malformed lines are reported by number and nothing is written", "wait 5\nwait soon\nset\n",
-     "--out r.wav script.kq", 1, {},
-     {"script.kq:2: error: 'wait' needs a whole number", "script.kq:3: error: 'set' needs a variable name"}, false},
-    {"unknown actions and missing parameters are reported by number", "Kalvix_Start\nSetKalvix3FreqLeft 5\nSetKalvix1FreqLeft\n",
-     "--out r.wav script.kq", 1, {},
+     {},
+     true},
+    {"with the WAV on standard output, messages go to standard error",
+     "print\n",
+     "--out - script.kq",
+     0,
+     {},
+     {"(no variables)\n"},
+     false},
+    {"malformed lines are reported by number and nothing is written",
+     "wait 5\nwait soon\nset\n",
+     "--out r.wav script.kq",
+     1,
+     {},
+     {"script.kq:2: error: 'wait' needs a whole number", "script.kq:3: error: 'set' needs a variable name"},
+     false},
+    {"unknown actions and missing parameters are reported by number",
+     "Kalvix_Start\nSetKalvix3FreqLeft 5\nSetKalvix1FreqLeft\n",
+     "--out r.wav script.kq",
+     1,
+     {},
      {"script.kq:2: error: unknown action or command 'SetKalvix3FreqLeft'",
       "script.kq:3: error: action 'SetKalvix1FreqLeft' needs a parameter"},
      false},
-    {"a render longer than a WAV holds is refused at its line", "Kalvix_Start\nwait 86400000\nKalvix_Stop\n",
-     "--out r.wav script.kq", 1, {}, {"script.kq:2: error: the render would pass"}, false},
-    {"a missing script", "", "--out r.wav missing.kq", 2, {}, {"kq-render: error: cannot read script 'missing.kq'"},
+    {"a render longer than a WAV holds is refused at its line",
+     "Kalvix_Start\nwait 86400000\nKalvix_Stop\n",
+     "--out r.wav script.kq",
+     1,
+     {},
+     {"script.kq:2: error: the render would pass"},
      false},
-    {"an output that cannot be written", "Kalvix_Start\nwait 10\n", "--out no/such/folder/r.wav script.kq", 2, {},
-     {"kq-render: error: cannot write 'no/such/folder/r.wav'"}, false},
+    {"a missing script",
+     "",
+     "--out r.wav missing.kq",
+     2,
+     {},
+     {"kq-render: error: cannot read script 'missing.kq'"},
+     false},
+    {"an output that cannot be written",
+     "Kalvix_Start\nwait 10\n",
+     "--out no/such/folder/r.wav script.kq",
+     2,
+     {},
+     {"kq-render: error: cannot write 'no/such/folder/r.wav'"},
+     false},
     {"no output named", "", "script.kq", 2, {}, {"--out is required"}, false},
 };
 

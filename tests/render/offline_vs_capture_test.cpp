@@ -94,7 +94,8 @@ TEST(OfflineAgainstCapture, SameWordsExceptNextToChanges) {
   const fs::path folder = pattern;
   std::ofstream(folder / "script.kq") << Script;
   const std::string demo = "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
-                           std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch + " ";
+                           std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " +
+                           arch + " ";
   for (const char* mode : {"captured", "offline"}) {
     const std::string flag = std::string(mode) == "offline" ? "--offline " : "";
     const std::string command = demo + flag + "--out '" + (folder / mode).string() + "' '" +
@@ -113,7 +114,7 @@ TEST(OfflineAgainstCapture, SameWordsExceptNextToChanges) {
   ASSERT_TRUE(ReadWavRecording((folder / "offline/render.wav").string(), offline, error)) << error;
 
   const auto capturedFrames = static_cast<std::int64_t>(captured.Left.size());
-  std::int64_t offlineStart = 0;   // where the run begins in each render
+  std::int64_t offlineStart = 0;  // where the run begins in each render
   std::int64_t capturedStart = 0;
   for (std::size_t r = 0; r < std::size(Runs); ++r) {
     SCOPED_TRACE("run " + std::to_string(r + 1));

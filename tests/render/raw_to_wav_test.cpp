@@ -20,14 +20,14 @@ namespace {
 
 struct Case {
   const char* what;
-  int rate;                      // --rate (0: the default, 44100)
-  int channels;                  // --channels (0: the default, 2)
-  std::size_t toneFrames;        // frames of a non-zero pattern
-  std::size_t firstSilentFrames; // then frames zero on the first channel only
-  std::size_t zeroFrames;        // then frames zero on every channel
-  std::size_t strayBytes;        // bytes of an unfinished frame at the end
-  bool trim;                     // --trim-closing-silence
-  std::size_t keptFrames;        // frames the WAV must hold
+  int rate;                       // --rate (0: the default, 44100)
+  int channels;                   // --channels (0: the default, 2)
+  std::size_t toneFrames;         // frames of a non-zero pattern
+  std::size_t firstSilentFrames;  // then frames zero on the first channel only
+  std::size_t zeroFrames;         // then frames zero on every channel
+  std::size_t strayBytes;         // bytes of an unfinished frame at the end
+  bool trim;                      // --trim-closing-silence
+  std::size_t keptFrames;         // frames the WAV must hold
 };
 
 const Case Cases[] = {
@@ -50,7 +50,7 @@ const Case Cases[] = {
 // Every word distinct and both signs, so a shifted or swapped word shows.
 std::int16_t Word(std::size_t frame, int channel) {
   return static_cast<std::int16_t>(channel % 2 == 0 ? static_cast<int>((frame * 7 + channel) % 20001) - 10000
-                                                     : -static_cast<int>((frame + 3 * channel) % 32768));
+                                                    : -static_cast<int>((frame + 3 * channel) % 32768));
 }
 
 TEST(RawToWav, KeepsTheWordsAndDropsOnlyThePipelinesClosingSilence) {
@@ -75,7 +75,8 @@ TEST(RawToWav, KeepsTheWordsAndDropsOnlyThePipelinesClosingSilence) {
       }
       for (std::size_t b = 0; b < c.strayBytes; ++b) out.put('\x55');
     }
-    std::string command = std::string("timeout 30 '") + KQ_RAWWAV_PATH + "' " + (c.trim ? "--trim-closing-silence " : "");
+    std::string command =
+        std::string("timeout 30 '") + KQ_RAWWAV_PATH + "' " + (c.trim ? "--trim-closing-silence " : "");
     if (c.rate > 0) command += "--rate " + std::to_string(c.rate) + " ";
     if (c.channels > 0) command += "--channels " + std::to_string(c.channels) + " ";
     command += "'" + raw.string() + "' '" + wav.string() + "'";

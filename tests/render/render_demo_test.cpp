@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
 #include "tests/render/demo_build.h"
+#include "tests/support/channels.h"
 #include "tools/analysis.h"
 
 namespace fs = std::filesystem;
@@ -56,14 +58,10 @@ struct Phase {
 };
 
 void ApplyStart() {
-  GeneratorStateRecord& s = GeneratorState;
-  Store(s.Gen1FreqLeft, 1000.0);
-  Store(s.Gen1VolumeLeft, 1.0);
-  Store(s.Gen1FreqRight, 440.5);
-  Store(s.Gen1VolumeRight, 0.5);
-  Store(s.Gen2FreqRight, 3000.0);
-  Store(s.Gen2VolumeRight, 0.2);
-  Store(s.Gen2MasterVolume, 0.5);
+  SetChannel(Gen1Left, 1000.0, 1.0);
+  SetChannel(Gen1Right, 440.5, 0.5);
+  SetChannel(Gen2Right, 3000.0, 0.2);
+  Store(GeneratorState.Gen2MasterVolume, 0.5);
 }
 void ApplyMove() { Store(GeneratorState.Gen1FreqLeft, 1500.0); }
 void ApplyMute() { Store(GeneratorState.Gen2Muted, 1); }
@@ -78,7 +76,8 @@ struct Tone {
   double dbfs;
 };
 double Dbfs(double gain) { return 20.0 * std::log10(0.2 * gain); }
-const std::vector<std::vector<Tone>> ExpectedLeft = {{{1000.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}};
+const std::vector<std::vector<Tone>> ExpectedLeft = {
+    {{1000.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}, {{1500.0, Dbfs(1.0)}}};
 const std::vector<std::vector<Tone>> ExpectedRight = {
     {{440.5, Dbfs(0.5)}, {3000.0, Dbfs(0.1)}}, {{440.5, Dbfs(0.5)}, {3000.0, Dbfs(0.1)}}, {{440.5, Dbfs(0.5)}}};
 
@@ -108,11 +107,10 @@ class RenderDemo : public ::testing::Test {
     folder = pattern;
     fs::path scriptPath = folder / "short.kq";
     std::ofstream(scriptPath) << Script;
-    const std::string command = "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
-                                std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch +
-                                " --out '" +
-                                (folder / "out").string() + "' '" + scriptPath.string() + "' >'" +
-                                (folder / "demo.log").string() + "' 2>&1";
+    const std::string command =
+        "KQ_WIN_BUILD='" + win + "' KQ_NATIVE_BUILD='" KQ_NATIVE_BUILD_DIR "' timeout " +
+        std::to_string(DemoLimitSeconds) + " '" KQ_SOURCE_DIR "/scripts/demo' --no-build --arch " + arch + " --out '" +
+        (folder / "out").string() + "' '" + scriptPath.string() + "' >'" + (folder / "demo.log").string() + "' 2>&1";
     const int status = std::system(command.c_str());
     if (status != 0) {
       failure = "scripts/demo failed (status " + std::to_string(status) + "; files kept in " + folder.string() +
@@ -168,15 +166,11 @@ TEST_F(RenderDemo, WordsAreTheSynthesisWithChangesOnTime) {
     return true;
   };
   for (std::size_t start = 0; start < frames; start += BufferFrames) {
-    const std::int64_t counters[4] = {Load(GeneratorState.Gen1CounterLeft), Load(GeneratorState.Gen1CounterRight),
-                                      Load(GeneratorState.Gen2CounterLeft), Load(GeneratorState.Gen2CounterRight)};
+    const std::array<std::int64_t, 4> counters = LoadCounters();
     FillBuffer(buffer.data(), BufferFrames);
     if (matches(start)) continue;
     ASSERT_LT(next, std::size(Phases)) << "the render is not the synthesis' words: " << difference;
-    Store(GeneratorState.Gen1CounterLeft, counters[0]);
-    Store(GeneratorState.Gen1CounterRight, counters[1]);
-    Store(GeneratorState.Gen2CounterLeft, counters[2]);
-    Store(GeneratorState.Gen2CounterRight, counters[3]);
+    StoreCounters(counters);
     Phases[next].apply();
     FillBuffer(buffer.data(), BufferFrames);
     ASSERT_TRUE(matches(start)) << "neither the old nor the next settings' words: " << difference;

@@ -126,14 +126,15 @@ TEST(LiveSettings, BuffersAfterTheLastChangeAreExact) {
     }
   }
   const std::int64_t lag = firstExact - firstCandidate;
-  std::printf("live settings: %lld changes in %.1f s (%.2f ms apart), longest wait without growth %llu ms "
-              "(ending %llu ms into the changes), audio ahead of the clock by at least %.2f s, "
-              "%.2f s of audio per second; "
-              "%lld gaps of the device's own silence (%lld frames); "
-              "%lld buffers after the last change exact, the first %lld buffers after the one playing\n",
-              static_cast<long long>(changes), changeSeconds, 1000.0 * changeSeconds / changes, longestStill, longestStillEnd, leastLead, audioPerSecond,
-              static_cast<long long>(gaps.size()), static_cast<long long>(gapFrames),
-              static_cast<long long>(exactBuffers), static_cast<long long>(lag));
+  std::printf(
+      "live settings: %lld changes in %.1f s (%.2f ms apart), longest wait without growth %llu ms "
+      "(ending %llu ms into the changes), audio ahead of the clock by at least %.2f s, "
+      "%.2f s of audio per second; "
+      "%lld gaps of the device's own silence (%lld frames); "
+      "%lld buffers after the last change exact, the first %lld buffers after the one playing\n",
+      static_cast<long long>(changes), changeSeconds, 1000.0 * changeSeconds / changes, longestStill, longestStillEnd,
+      leastLead, audioPerSecond, static_cast<long long>(gaps.size()), static_cast<long long>(gapFrames),
+      static_cast<long long>(exactBuffers), static_cast<long long>(lag));
   EXPECT_GT(leastLead, -0.5) << "the sound fell behind real time";
   ASSERT_GE(firstExact, 0) << "the last buffers are not the final settings' words: " << pattern;
   EXPECT_EQ(k - firstExact, exactBuffers);

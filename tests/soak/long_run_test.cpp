@@ -61,12 +61,13 @@ TEST(LongRun, EveryCapturedWordEqualsTheSynthesis) {
   EXPECT_GT(leastLead, -0.5) << "the sound fell behind real time";
 
   Comparison c = CompareCaptureWithTone(LongRunTone);
-  std::printf("long run: %lld frames compared (%.1f s of audio) in %.1f s, %lld frames of reset silence left out, "
-              "%lld gaps of the device's own silence (%lld frames), longest wait without growth %llu ms, "
-              "audio ahead of the clock by at least %.2f s\n",
-              static_cast<long long>(c.framesCompared), c.framesCompared / FramesPerSecond, playedMs / 1000.0,
-              static_cast<long long>(c.resetSilence), static_cast<long long>(c.gaps),
-              static_cast<long long>(c.gapFrames), longestStill, leastLead);
+  std::printf(
+      "long run: %lld frames compared (%.1f s of audio) in %.1f s, %lld frames of reset silence left out, "
+      "%lld gaps of the device's own silence (%lld frames), longest wait without growth %llu ms, "
+      "audio ahead of the clock by at least %.2f s\n",
+      static_cast<long long>(c.framesCompared), c.framesCompared / FramesPerSecond, playedMs / 1000.0,
+      static_cast<long long>(c.resetSilence), static_cast<long long>(c.gaps), static_cast<long long>(c.gapFrames),
+      longestStill, leastLead);
   EXPECT_EQ(c.firstMismatch, -1) << "first different frame: " << c.firstMismatch << " of the capture, where the "
                                  << "synthesis had reached count " << c.mismatchCount;
   EXPECT_GE(c.framesCompared, targetFrames);

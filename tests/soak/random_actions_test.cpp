@@ -27,11 +27,10 @@ struct SettingRow {
   bool volume;
 };
 constexpr SettingRow SettingRows[] = {
-    {1010, "Kalvix1FreqLeft", false},     {1011, "Kalvix1FreqRight", false},
-    {1012, "Kalvix1VolumeLeft", true},    {1013, "Kalvix1VolumeRight", true},
-    {1014, "Kalvix1MasterVolume", true},  {1020, "Kalvix2FreqLeft", false},
-    {1021, "Kalvix2FreqRight", false},    {1022, "Kalvix2VolumeLeft", true},
-    {1023, "Kalvix2VolumeRight", true},   {1024, "Kalvix2MasterVolume", true},
+    {1010, "Kalvix1FreqLeft", false},    {1011, "Kalvix1FreqRight", false},   {1012, "Kalvix1VolumeLeft", true},
+    {1013, "Kalvix1VolumeRight", true},  {1014, "Kalvix1MasterVolume", true}, {1020, "Kalvix2FreqLeft", false},
+    {1021, "Kalvix2FreqRight", false},   {1022, "Kalvix2VolumeLeft", true},   {1023, "Kalvix2VolumeRight", true},
+    {1024, "Kalvix2MasterVolume", true},
 };
 constexpr std::int32_t ControlIds[] = {1000, 1001, 1002, 1003, 1004, 1005};
 
@@ -53,7 +52,8 @@ std::u16string Widen(const std::string& ansi) {
   if (ansi.empty()) return {};
   int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
   std::u16string wide(static_cast<std::size_t>(n), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<wchar_t*>(wide.data()), n);
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<wchar_t*>(wide.data()),
+                      n);
   return wide;
 }
 std::string Narrow(const std::u16string& wide) {
@@ -75,7 +75,8 @@ class TextMaker {
   // Lengths 0 to 100,000, most of them short (log-uniform).
   std::size_t Length() {
     if (Below(4) == 0) return Below(8);
-    return static_cast<std::size_t>(std::exp(std::uniform_real_distribution<double>(0.0, std::log(100001.0))(rng_))) - 1;
+    return static_cast<std::size_t>(std::exp(std::uniform_real_distribution<double>(0.0, std::log(100001.0))(rng_))) -
+           1;
   }
   // Random nonzero bytes (a zero would end the text early).
   std::string Bytes(std::size_t n) {
@@ -90,10 +91,17 @@ class TextMaker {
     return s;
   }
   std::string Special() {
-    static const char* words[] = {"NaN", "nan", "+Infinity", "-Infinity", "+INFINITY", "Infinity", "inf", "-inf",
-                                  "1e308", "1e309", "-1e309", "4.9e-324", "1e-400", "0x1p4", "-0", "0", "100",
-                                  "100.0000001", "150", "-5", "  42", "\t7", "1,5", "", "[", "]", "[]", "[[x]]",
-                                  "[Freq", "Freq]", "440", "880.125", "99999999999999999999999"};
+    static const char* words[] = {"NaN",       "nan",       "+Infinity",
+                                  "-Infinity", "+INFINITY", "Infinity",
+                                  "inf",       "-inf",      "1e308",
+                                  "1e309",     "-1e309",    "4.9e-324",
+                                  "1e-400",    "0x1p4",     "-0",
+                                  "0",         "100",       "100.0000001",
+                                  "150",       "-5",        "  42",
+                                  "\t7",       "1,5",       "",
+                                  "[",         "]",         "[]",
+                                  "[[x]]",     "[Freq",     "Freq]",
+                                  "440",       "880.125",   "99999999999999999999999"};
     return words[Below(sizeof words / sizeof *words)];
   }
   std::string Name() {
@@ -120,9 +128,9 @@ class TextMaker {
 // What one setting action must publish: the rule applied to the parameter
 // text, with the host's answer for a bracketed name.
 struct Expectation {
-  bool asks = false;     // get-variable must be called once
-  std::string name;      // with this name
-  std::string value;     // the published value text
+  bool asks = false;  // get-variable must be called once
+  std::string name;   // with this name
+  std::string value;  // the published value text
 };
 
 Expectation Expect(const SettingRow& row, const std::string* text, bool hasGet) {
@@ -171,8 +179,14 @@ void RunRandomActions(const LoadedPlugin& p, std::int64_t calls, bool playing, s
     switch (make.Below(4)) {
       case 0: Host.answer = GetAnswer::Null; break;
       case 1: Host.answer = GetAnswer::Empty; break;
-      case 2: Host.answer = GetAnswer::Text; Host.answerText = make.Bytes(make.Length()); break;
-      default: Host.answer = GetAnswer::Text; Host.answerText = make.Below(2) ? make.Digits() : make.Special(); break;
+      case 2:
+        Host.answer = GetAnswer::Text;
+        Host.answerText = make.Bytes(make.Length());
+        break;
+      default:
+        Host.answer = GetAnswer::Text;
+        Host.answerText = make.Below(2) ? make.Digits() : make.Special();
+        break;
     }
 
     std::int32_t id;
@@ -269,12 +283,12 @@ void ExpectPlainActionsStillWork(const LoadedPlugin& p) {
 // `warmCalls` calls (when not 0) and at the end.
 void Report(const char* run, const RunFigures& f, double seconds, const ProcessFigures& before,
             const ProcessFigures& after, std::int64_t warmCalls = 0, const ProcessFigures& warm = {}) {
-  std::printf("random actions, %s: %lld calls (%lld with a table id, %lld publications checked, %lld lookups, "
-              "%lld starts, %lld stops, longest text %lld bytes) in %.1f s\n",
-              run, static_cast<long long>(f.calls), static_cast<long long>(f.tableCalls),
-              static_cast<long long>(f.published), static_cast<long long>(f.lookups),
-              static_cast<long long>(f.starts), static_cast<long long>(f.stops), static_cast<long long>(f.longestText),
-              seconds);
+  std::printf(
+      "random actions, %s: %lld calls (%lld with a table id, %lld publications checked, %lld lookups, "
+      "%lld starts, %lld stops, longest text %lld bytes) in %.1f s\n",
+      run, static_cast<long long>(f.calls), static_cast<long long>(f.tableCalls), static_cast<long long>(f.published),
+      static_cast<long long>(f.lookups), static_cast<long long>(f.starts), static_cast<long long>(f.stops),
+      static_cast<long long>(f.longestText), seconds);
   PrintFiguresHeading("call");
   PrintFigures(0, before);
   if (warmCalls != 0) PrintFigures(warmCalls, warm);

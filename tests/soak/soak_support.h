@@ -20,6 +20,8 @@
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
 #include "tests/output/capture.h"
+#include "tests/support/channels.h"
+#include "tests/support/checked_calls.h"
 #include "tests/support/plugin_loader.h"
 
 namespace soak {
@@ -47,13 +49,13 @@ enum class GetAnswer { Null, Empty, Text };
 // frees each with GlobalFree; a block that GlobalFree refuses counts as bad.
 struct HostRecord {
   GetAnswer answer = GetAnswer::Null;
-  std::string answerText;        // used when answer is Text
+  std::string answerText;  // used when answer is Text
   std::int64_t getCalls = 0;
-  std::string lastAsked;         // the name the last get-variable call received
+  std::string lastAsked;                                       // the name the last get-variable call received
   std::vector<std::pair<std::string, std::string>> published;  // since the last Clear
-  bool keepPublished = true;     // false: count publications, keep only the last
+  bool keepPublished = true;                                   // false: count publications, keep only the last
   std::int64_t publications = 0;
-  std::int64_t badBlocks = 0;    // null blocks or blocks GlobalFree refused
+  std::int64_t badBlocks = 0;  // null blocks or blocks GlobalFree refused
   void Clear() {
     getCalls = 0;
     lastAsked.clear();
@@ -93,8 +95,8 @@ inline std::int32_t __stdcall HostSet(const char* name, const char* value) {
   return 1;
 }
 
-inline std::int32_t __stdcall HostRegisterAction(std::int32_t, const char* name, const char* description,
-                                                 std::int32_t, std::int32_t, std::int32_t) {
+inline std::int32_t __stdcall HostRegisterAction(std::int32_t, const char* name, const char* description, std::int32_t,
+                                                 std::int32_t, std::int32_t) {
   TakeBlock(name);
   TakeBlock(description);
   return 1;
@@ -108,64 +110,14 @@ inline LoadedPlugin LoadAndRegister(GetVariableProc get = &HostGet, SetVariableP
     p.module = nullptr;
     return p;
   }
-  CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
-                                                   AsArg(reinterpret_cast<void*>(get)),
-                                                   AsArg(reinterpret_cast<void*>(set))});
-  EXPECT_STACK_BALANCED(r);
+  Register(p, &HostRegisterAction, get, set);
   Host.Clear();
   return p;
 }
 
 // Registers other host functions with a loaded DLL (either may be null).
 inline void Reregister(const LoadedPlugin& p, GetVariableProc get, SetVariableProc set) {
-  CheckedResult r = CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(&HostRegisterAction)), 0,
-                                                   AsArg(reinterpret_cast<void*>(get)),
-                                                   AsArg(reinterpret_cast<void*>(set))});
-  EXPECT_STACK_BALANCED(r);
-}
-
-// Runs an action with its parameter cell at `cellAddress` (0 for none).
-inline std::int32_t ExecCell(const LoadedPlugin& p, std::int32_t id, HostArg cellAddress) {
-  CheckedResult r = CallChecked(p.execAction, {id, cellAddress});
-  EXPECT_STACK_BALANCED(r) << "action " << id;
-  return r.value;
-}
-
-// Runs an action with a cell holding the text's address (no cell for nullptr).
-inline std::int32_t Exec(const LoadedPlugin& p, std::int32_t id, const char* text = nullptr) {
-  const char* cell = text;
-  return ExecCell(p, id, text != nullptr ? AsArg(&cell) : 0);
-}
-
-struct StopCall {
-  FARPROC execAction;
-  std::int32_t answer;
-};
-
-inline DWORD __stdcall RunStop(LPVOID parameter) {
-  StopCall* call = static_cast<StopCall*>(parameter);
-  CheckedResult r = CallChecked(call->execAction, {1001, 0});
-  call->answer = r.espDelta == 0 ? r.value : -3;
-  return 0;
-}
-
-// "Kalvix_Stop" waits for the worker without a time-out; runs it on a thread
-// of its own and waits for that, bounded. Returns the action's answer, or -1
-// when it did not return in time (the thread is then left behind, with its
-// record, which is never freed for that reason).
-inline std::int32_t StopWithin(const LoadedPlugin& p, DWORD timeoutMs = 10000) {
-  StopCall* call = new StopCall{p.execAction, -2};
-  HANDLE stopper = CreateThread(nullptr, 0, &RunStop, call, 0, nullptr);
-  if (stopper == nullptr) {
-    delete call;
-    return -1;
-  }
-  const bool done = WaitForSingleObject(stopper, timeoutMs) == WAIT_OBJECT_0;
-  CloseHandle(stopper);
-  if (!done) return -1;
-  const std::int32_t answer = call->answer;
-  delete call;
-  return answer;
+  Register(p, &HostRegisterAction, get, set);
 }
 
 // ---- Tone settings ----------------------------------------------------------
@@ -206,24 +158,14 @@ inline bool SendTone(const LoadedPlugin& p, const Tone& tone) {
 inline void LoadReference(const Tone& tone) {
   LoadDefaults();
   GeneratorStateRecord& s = GeneratorState;
-  std::atomic<double>* freqs[4] = {&s.Gen1FreqLeft, &s.Gen1FreqRight, &s.Gen2FreqLeft, &s.Gen2FreqRight};
-  std::atomic<double>* vols[4] = {&s.Gen1VolumeLeft, &s.Gen1VolumeRight, &s.Gen2VolumeLeft, &s.Gen2VolumeRight};
-  for (int c = 0; c < 4; ++c) {
-    Store(*freqs[c], tone.freq[c]);
-    Store(*vols[c], tone.volume[c] / 100.0);
-  }
+  for (int c = 0; c < 4; ++c) SetChannel(c, tone.freq[c], tone.volume[c] / 100.0);
   Store(s.Gen1MasterVolume, tone.master[0] / 100.0);
   Store(s.Gen2MasterVolume, tone.master[1] / 100.0);
 }
 
 // Sets this program's counters, so the next FillBuffer makes the words of
 // the frame at `count` onward.
-inline void SeekReference(std::int64_t count) {
-  GeneratorStateRecord& s = GeneratorState;
-  for (auto* c : {&s.Gen1CounterLeft, &s.Gen1CounterRight, &s.Gen2CounterLeft, &s.Gen2CounterRight}) {
-    Store(*c, count);
-  }
-}
+inline void SeekReference(std::int64_t count) { StoreCounters(count); }
 
 // ---- Capture comparison -----------------------------------------------------
 
@@ -231,8 +173,8 @@ inline void SeekReference(std::int64_t count) {
 class CaptureReader {
  public:
   explicit CaptureReader(std::int64_t firstFrame = 0) {
-    file_ = CreateFileA(CapturePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
+    file_ = CreateFileA(CapturePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        0, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER at;
     at.QuadPart = firstFrame * BytesPerFrame;
@@ -294,9 +236,9 @@ inline Comparison CompareCaptureWithTone(const Tone& tone) {
   LoadReference(tone);
   std::vector<std::int16_t> expected(2 * FramesPerBuffer);
   FillBuffer(expected.data(), FramesPerBuffer);
-  std::int64_t frame = 0;    // position in the capture
-  std::int64_t count = 0;    // the synthesis's next frame
-  std::int64_t gapRun = 0;   // zero frames of the current gap
+  std::int64_t frame = 0;   // position in the capture
+  std::int64_t count = 0;   // the synthesis's next frame
+  std::int64_t gapRun = 0;  // zero frames of the current gap
   std::vector<std::int16_t> got = reader.NextBuffer();
   std::size_t at = 0;
   while (at < got.size() / 2) {
@@ -381,11 +323,11 @@ inline std::vector<std::int16_t> CaptureWithoutGaps(std::int64_t minRun, std::ve
 // ---- Process figures --------------------------------------------------------
 
 struct ProcessFigures {
-  DWORD handleCount = 0;        // GetProcessHandleCount
-  std::int64_t handles = -1;    // the system's handle table entries of this process, -1 if unavailable
-  SIZE_T privateUsage = 0;      // GetProcessMemoryInfo: PrivateUsage
-  SIZE_T pagefileUsage = 0;     // GetProcessMemoryInfo: PagefileUsage
-  std::int64_t committed = 0;   // committed private pages of the address space, by VirtualQuery
+  DWORD handleCount = 0;       // GetProcessHandleCount
+  std::int64_t handles = -1;   // the system's handle table entries of this process, -1 if unavailable
+  SIZE_T privateUsage = 0;     // GetProcessMemoryInfo: PrivateUsage
+  SIZE_T pagefileUsage = 0;    // GetProcessMemoryInfo: PagefileUsage
+  std::int64_t committed = 0;  // committed private pages of the address space, by VirtualQuery
 };
 
 // The handle table as ntdll lists it (information class 16): one entry per

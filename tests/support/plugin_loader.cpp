@@ -5,8 +5,7 @@
 
 #if defined(__i386__)
 // cdecl: CallCheckedRaw(fn, args, count, &delta) -> EAX of fn.
-extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const HostArg* args, std::int32_t count,
-                                       std::int32_t* delta);
+extern "C" std::int32_t CallCheckedRaw(FARPROC fn, const HostArg* args, std::int32_t count, std::int32_t* delta);
 asm(R"(
   .text
   .globl _CallCheckedRaw
@@ -60,9 +59,7 @@ CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args) {
     case 2: value = reinterpret_cast<std::int32_t (*)(A, A)>(p)(a[0], a[1]); break;
     case 3: value = reinterpret_cast<std::int32_t (*)(A, A, A)>(p)(a[0], a[1], a[2]); break;
     case 4: value = reinterpret_cast<std::int32_t (*)(A, A, A, A)>(p)(a[0], a[1], a[2], a[3]); break;
-    default:
-      std::fprintf(stderr, "CallChecked: %zu arguments are not supported\n", args.size());
-      std::abort();
+    default: std::fprintf(stderr, "CallChecked: %zu arguments are not supported\n", args.size()); std::abort();
   }
   return {value, 0};
 }
@@ -78,4 +75,29 @@ LoadedPlugin LoadPlugin() {
   p.editAction = GetProcAddress(p.module, "_nbEditAction");
   p.message = GetProcAddress(p.module, "_nbMessage");
   return p;
+}
+
+CheckedResult RegisterChecked(const LoadedPlugin& p, RegisterActionProc registerAction, GetVariableProc get,
+                              SetVariableProc set, HostArg hostContext) {
+  return CallChecked(p.registerPlugIn, {AsArg(reinterpret_cast<void*>(registerAction)), hostContext,
+                                        AsArg(reinterpret_cast<void*>(get)), AsArg(reinterpret_cast<void*>(set))});
+}
+
+CheckedResult ExecCellChecked(const LoadedPlugin& p, std::int32_t id, HostArg cellAddress) {
+  return CallChecked(p.execAction, {id, cellAddress});
+}
+
+CheckedResult ExecChecked(const LoadedPlugin& p, std::int32_t id, const char* text) {
+  const char* cell = text;
+  return ExecCellChecked(p, id, text != nullptr ? AsArg(&cell) : 0);
+}
+
+std::int32_t StopWithin(const LoadedPlugin& p, DWORD timeoutMs) {
+  const FARPROC exec = p.execAction;
+  return CallWithin(
+      [exec] {
+        CheckedResult r = CallChecked(exec, {1001, 0});
+        return r.espDelta == 0 ? r.value : -3;
+      },
+      timeoutMs);
 }

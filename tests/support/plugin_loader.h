@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "plugin/function_types.h"
+#include "tests/support/call_within.h"
+
 constexpr const char* PluginFileName = "KalvixQuad_ORVANE_PRECISION.dll";
 
 struct LoadedPlugin {
@@ -46,16 +49,34 @@ struct CheckedResult {
 CheckedResult CallChecked(FARPROC fn, const std::vector<HostArg>& args);
 
 // The callee removed exactly its arguments; checked only where that can fail.
-#define EXPECT_STACK_BALANCED(r) \
-  if constexpr (!StackBalanceCheckable) {} else EXPECT_EQ((r).espDelta, 0)
-#define ASSERT_STACK_BALANCED(r) \
-  if constexpr (!StackBalanceCheckable) {} else ASSERT_EQ((r).espDelta, 0)
+#define EXPECT_STACK_BALANCED(r)          \
+  if constexpr (!StackBalanceCheckable) { \
+  } else                                  \
+    EXPECT_EQ((r).espDelta, 0)
+#define ASSERT_STACK_BALANCED(r)          \
+  if constexpr (!StackBalanceCheckable) { \
+  } else                                  \
+    ASSERT_EQ((r).espDelta, 0)
 
 inline HostArg AsArg(const void* p) { return reinterpret_cast<HostArg>(p); }
 
-// The host's get-variable and set-variable functions, as a test host provides them.
-using GetVariableProc = const char*(__stdcall*)(const char* name);
-using SetVariableProc = std::int32_t(__stdcall*)(const char* name, const char* value);
+// Registers a test host through the stack check: its register-action function
+// (null for none), a context and its get-variable and set-variable functions
+// (either may be null).
+CheckedResult RegisterChecked(const LoadedPlugin& p, RegisterActionProc registerAction, GetVariableProc get,
+                              SetVariableProc set, HostArg hostContext = 0);
+
+// Runs an action through the stack check with its parameter cell at
+// `cellAddress` (0 for none).
+CheckedResult ExecCellChecked(const LoadedPlugin& p, std::int32_t id, HostArg cellAddress);
+// Runs an action through the stack check with a cell holding the text's
+// address (no cell for nullptr).
+CheckedResult ExecChecked(const LoadedPlugin& p, std::int32_t id, const char* text = nullptr);
+
+// "Kalvix_Stop" waits for the worker without a time-out; runs it with
+// CallWithin. Returns the action's answer (-3 when it left the stack
+// unbalanced), or -1 when it did not return in time.
+std::int32_t StopWithin(const LoadedPlugin& p, DWORD timeoutMs = 10000);
 
 // One call of the host's register-action function, as a recording host keeps it.
 struct RegisteredAction {

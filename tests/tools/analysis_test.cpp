@@ -198,7 +198,8 @@ struct ChangeCase {
 
 TEST(Segmentation, FindsStepChangesOnTheSampleAndMeasuresEachSegment) {
   const ChangeCase cases[] = {
-      {"frequency_and_level_step", {{0, {{1000.0, -20.0}}, {{500.0, -20.0}}}, {65536, {{1200.0, -20.0}}, {{500.0, -26.0}}}}},
+      {"frequency_and_level_step",
+       {{0, {{1000.0, -20.0}}, {{500.0, -20.0}}}, {65536, {{1200.0, -20.0}}, {{500.0, -26.0}}}}},
       {"start_then_quiet_level_step",
        {{0, {}, {}},
         {45056, {{440.0, -14.0}, {12000.0, -74.0}}, {{660.0, -74.0}}},
@@ -248,7 +249,8 @@ TEST(Segmentation, GivenSpansAreAnalysedAsGiven) {
   const struct {
     const char* Text;
     std::int64_t Start, End;
-  } spans[] = {{"0.25:1.25", 11025, 55125}, {"2:3", 88200, 132300}, {"0.1:0.7", 4410, 30870}, {"1:1.00002", 44100, 44101}};
+  } spans[] = {
+      {"0.25:1.25", 11025, 55125}, {"2:3", 88200, 132300}, {"0.1:0.7", 4410, 30870}, {"1:1.00002", 44100, 44101}};
   for (const auto& c : spans) {
     SegmentSpan span;
     ASSERT_TRUE(ParseSegmentSpan(c.Text, wav, span, error)) << c.Text << ": " << error;
@@ -273,10 +275,18 @@ TEST(Segmentation, RejectsBadSpanTexts) {
     const char* Text;
     const char* Reason;
   } cases[] = {
-      {"", "is not START:END"}, {"1", "is not START:END"}, {"1:2:3", "is not START:END"},
-      {"1:", "is not a time"}, {":2", "is not a time"}, {"a:b", "is not a time"}, {"-1:1", "is not a time"},
-      {"nan:1", "is not a time"}, {"0:inf", "is not a time"}, {"1x:2", "is not a time"},
-      {"2:1", "ends before it starts"}, {"1:1", "ends where it starts"},
+      {"", "is not START:END"},
+      {"1", "is not START:END"},
+      {"1:2:3", "is not START:END"},
+      {"1:", "is not a time"},
+      {":2", "is not a time"},
+      {"a:b", "is not a time"},
+      {"-1:1", "is not a time"},
+      {"nan:1", "is not a time"},
+      {"0:inf", "is not a time"},
+      {"1x:2", "is not a time"},
+      {"2:1", "ends before it starts"},
+      {"1:1", "ends where it starts"},
       // A span that rounds to no frame is too short, not reversed.
       {"1:1.00001", "is shorter than one frame"},
       {"0:2.5", "goes beyond the recording's end"},
@@ -314,8 +324,8 @@ TEST(Classification, QuantisedTonesAreOneToneWithTheirExactFigures) {
     const char* Name;
     double Hz, Dbfs;
     bool Truncate;
-    std::int64_t Period, Line;   // the waveform's period in samples; the tone's line in it
-    bool LineAboveFloor;         // SFDR is against a line well above the noise floor
+    std::int64_t Period, Line;  // the waveform's period in samples; the tone's line in it
+    bool LineAboveFloor;        // SFDR is against a line well above the noise floor
   };
   const Case cases[] = {
       {"1000 Hz -90 dBFS truncated", 1000.0, -90.0, true, 441, 10, true},
@@ -414,8 +424,8 @@ TEST(Classification, HarmonicRuleHoldsAtItsThreshold) {
     const char* Name;
     double ToneHz;
     int K;
-    double MarginDb;       // from the rule, computed by hand
-    bool WithThird;        // the tone's 3rd harmonic at -15 dBc as well
+    double MarginDb;  // from the rule, computed by hand
+    bool WithThird;   // the tone's 3rd harmonic at -15 dBc as well
   };
   const Case cases[] = {
       {"2nd of 1234.5 Hz (no short period): the 9 dB floor", 1234.5, 2, 9.0, false},
@@ -486,19 +496,28 @@ TEST(Warnings, SayWhichFiguresCannotBeTrusted) {
     const char* Name;
     std::int64_t Frames;
     std::vector<TestTone> Left;
-    std::vector<std::string> Said;   // in one warning, in this order
+    std::vector<std::string> Said;  // in one warning, in this order
   };
   const Case cases[] = {
       // 2.67 Hz is the resolution of 3 s; 8 bins of 2 Hz need 4 s.
-      {"tones 2 Hz apart", 3 * 44100, {{1000.0, -20.0}, {1002.0, -20.0, 0.5}},
+      {"tones 2 Hz apart",
+       3 * 44100,
+       {{1000.0, -20.0}, {1002.0, -20.0, 0.5}},
        {"left: tones about 2.00 Hz apart", "near 1000.00 and 1002.00 Hz", "a steady stretch of 4.00 s"}},
-      {"tones 1 Hz apart", 3 * 44100, {{5000.0, -7.0}, {5001.0, -7.0, 0.3}},
+      {"tones 1 Hz apart",
+       3 * 44100,
+       {{5000.0, -7.0}, {5001.0, -7.0, 0.3}},
        {"left: tones about 1.00 Hz apart", "near 5000.00 and 5001.00 Hz", "8.00 s would resolve them"}},
-      {"a quiet partner 0.5 Hz off", 3 * 44100, {{3000.0, -20.0}, {3000.5, -30.0, 0.3}},
+      {"a quiet partner 0.5 Hz off",
+       3 * 44100,
+       {{3000.0, -20.0}, {3000.5, -30.0, 0.3}},
        {"left: tones about 0.50 Hz apart", "16.00 s"}},
       // 8 bins of 1 s reach 8 Hz from either edge.
       {"5 Hz in 1 s", 44100, {{5.0, -20.0}}, {"left: a component near 5.00 Hz", "lies below 8.00 Hz"}},
-      {"22049 Hz in 1 s", 44100, {{1000.0, -20.0}, {22049.0, -20.0}}, {"left: a component near 22048", "lies above 22042.00 Hz"}},
+      {"22049 Hz in 1 s",
+       44100,
+       {{1000.0, -20.0}, {22049.0, -20.0}},
+       {"left: a component near 22048", "lies above 22042.00 Hz"}},
   };
   for (const Case& c : cases) {
     TestSignal s;
@@ -530,7 +549,8 @@ TEST(Warnings, SayWhenASegmentIsNoSetOfSteadyLines) {
     const double phase = 2.0 * M_PI * 100.0 * 3.0 / std::log(100.0) * (std::exp(t * std::log(100.0) / 3.0) - 1.0);
     sweep.push_back(static_cast<std::int16_t>(std::lround(3276.0 * std::sin(phase))));
     noise.push_back(static_cast<std::int16_t>(std::lround(gauss(rng))));
-    step.push_back(static_cast<std::int16_t>(std::lround((n < frames / 2 ? 3276.0 : 1638.0) * std::sin(2.0 * M_PI * 1000.0 * t))));
+    step.push_back(
+        static_cast<std::int16_t>(std::lround((n < frames / 2 ? 3276.0 : 1638.0) * std::sin(2.0 * M_PI * 1000.0 * t))));
   }
   const struct {
     const char* Name;
@@ -558,13 +578,15 @@ TEST(WavReading, DataChunkShorterThanDeclaredIsSaid) {
   s.Spans = {{0, {{1000.0, -20.0}}, {{440.0, -20.0}}}};
   const struct {
     const char* Name;
-    std::int64_t KeptBytes;   // of the data chunk; -1 keeps the file whole
+    std::int64_t KeptBytes;  // of the data chunk; -1 keeps the file whole
     std::int64_t Frames;
     std::vector<std::string> Said;
   } cases[] = {
       {"whole", -1, 132300, {}},
       {"half the frames", 66150 * 4, 66150, {"the data chunk declares 132300 frames but the file holds 66150"}},
-      {"half and 3 bytes", 66150 * 4 + 3, 66150,
+      {"half and 3 bytes",
+       66150 * 4 + 3,
+       66150,
        {"the data chunk declares 132300 frames but the file holds 66150", "partial frame (3 of 4 bytes)"}},
   };
   for (const auto& c : cases) {

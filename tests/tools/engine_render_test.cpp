@@ -8,6 +8,7 @@
 
 #include "engine/fill_buffer.h"
 #include "engine/generator_state.h"
+#include "tests/support/channels.h"
 #include "tools/analysis.h"
 
 namespace {
@@ -32,12 +33,10 @@ TEST(EngineRender, ToneChangesAreFoundOnTheBufferEdgeAndMeasured) {
   ResetCounters();
   GeneratorStateRecord& s = GeneratorState;
   // Left: Generator 1 at full gain, Generator 2 at its load-time gain 0.001.
-  Store(s.Gen1FreqLeft, 1000.0);
-  Store(s.Gen1VolumeLeft, 1.0);
+  SetChannel(Gen1Left, 1000.0, 1.0);
   Store(s.Gen2FreqLeft, 440.25);
   // Right: Generator 1 alone at half gain.
-  Store(s.Gen1FreqRight, 300.0);
-  Store(s.Gen1VolumeRight, 0.5);
+  SetChannel(Gen1Right, 300.0, 0.5);
 
   WavRecording wav;
   wav.SampleRate = 44100.0;

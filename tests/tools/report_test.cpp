@@ -222,8 +222,11 @@ TEST(CommandLine, WarnsOnStandardErrorAndInJson) {
   ASSERT_EQ(run.Status, 0) << run.Err;
   const nlohmann::json doc = nlohmann::json::parse(run.Out);
   ASSERT_EQ(doc["warnings"].size(), 2u) << doc["warnings"].dump();
-  EXPECT_EQ(doc["warnings"][0].get<std::string>().rfind("the data chunk declares 132300 frames but the file holds 66150", 0), 0u);
-  EXPECT_EQ(doc["warnings"][1].get<std::string>().rfind("segment 1 (0.000-1.500 s), left: tones about 2.00 Hz apart", 0), 0u);
+  EXPECT_EQ(
+      doc["warnings"][0].get<std::string>().rfind("the data chunk declares 132300 frames but the file holds 66150", 0),
+      0u);
+  EXPECT_EQ(
+      doc["warnings"][1].get<std::string>().rfind("segment 1 (0.000-1.500 s), left: tones about 2.00 Hz apart", 0), 0u);
   const ToolRun table = RunTool({path});
   for (const ToolRun* r : {&run, &table})
     for (const auto& w : doc["warnings"])

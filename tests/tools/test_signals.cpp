@@ -40,8 +40,8 @@ std::string WriteTestWav(const TestSignal& signal, const std::string& name) {
   return WriteWordsWav(SynthesiseSide(signal, 0), SynthesiseSide(signal, 1), signal.Rate, name);
 }
 
-std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right,
-                          double rate, const std::string& name) {
+std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right, double rate,
+                          const std::string& name) {
   std::vector<short> frames(left.size() * 2);
   for (std::size_t i = 0; i < left.size(); ++i) {
     frames[2 * i] = left[i];
@@ -93,7 +93,8 @@ namespace {
 struct TempFolderCleanup : ::testing::Environment {
   void TearDown() override {
     std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::temp_directory_path() / ("kq-tools-test-" + std::to_string(getpid())), ec);
+    std::filesystem::remove_all(std::filesystem::temp_directory_path() / ("kq-tools-test-" + std::to_string(getpid())),
+                                ec);
   }
 };
 [[maybe_unused]] ::testing::Environment* const kCleanup = ::testing::AddGlobalTestEnvironment(new TempFolderCleanup);

@@ -8,8 +8,8 @@
 
 struct TestTone {
   double Hz;
-  double Dbfs;            // 0 dBFS = sine of peak 32767
-  double Phase = 0.0;     // radians at frame 0
+  double Dbfs;         // 0 dBFS = sine of peak 32767
+  double Phase = 0.0;  // radians at frame 0
 };
 
 // One side from frame `from` on; tones' phases run from frame 0, so a change
@@ -22,9 +22,9 @@ struct TestSpan {
 
 struct TestSignal {
   std::int64_t Frames = 3 * 44100;
-  std::vector<TestSpan> Spans;   // ascending From, first From 0
-  bool Dither = true;            // TPDF dither of +-1 word before rounding
-  bool Truncate = false;         // toward zero and without dither, as the generator converts
+  std::vector<TestSpan> Spans;  // ascending From, first From 0
+  bool Dither = true;           // TPDF dither of +-1 word before rounding
+  bool Truncate = false;        // toward zero and without dither, as the generator converts
   double Rate = 44100.0;
 };
 
@@ -38,8 +38,8 @@ std::string TempPath(const std::string& name);
 std::string WriteTestWav(const TestSignal& signal, const std::string& name);
 
 // Writes two sides of words as a 16-bit stereo WAV; answers the path.
-std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right,
-                          double rate, const std::string& name);
+std::string WriteWordsWav(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right, double rate,
+                          const std::string& name);
 
 // The truth of a periodic side, from the exact spectrum of its first period
 // (`period` samples, the fundamental on line `fundamental` of it): the
