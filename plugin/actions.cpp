@@ -23,8 +23,7 @@ std::u16string FromHostText(const char* text) {
   int units = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
   if (units <= 0) return std::u16string();
   std::u16string result(static_cast<std::size_t>(units), u'\0');
-  int written =
-      MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<wchar_t*>(result.data()), units);
+  int written = MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<wchar_t*>(result.data()), units);
   result.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return result;
 }

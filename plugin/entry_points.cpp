@@ -20,9 +20,8 @@ extern "C" std::int32_t KQ_STDCALL _nbInitPlugIn(std::int32_t, char** nameCell, 
   return 0;
 }
 
-extern "C" std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc registerAction,
-                                                     std::int32_t hostContext, GetVariableProc getVariable,
-                                                     SetVariableProc setVariable) {
+extern "C" std::int32_t KQ_STDCALL _nbRegisterPlugIn(RegisterActionProc registerAction, std::int32_t hostContext,
+                                                     GetVariableProc getVariable, SetVariableProc setVariable) {
   HostCallbacks.RegisterActionFn = registerAction;
   HostCallbacks.HostContext = hostContext;
   HostCallbacks.GetVariableFn = getVariable;

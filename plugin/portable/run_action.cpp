@@ -40,8 +40,8 @@ std::int32_t RunAction(const ActionBoundary& boundary, ActionId id, const void* 
   // Every text is made before anything changes, so that an allocation that
   // fails (and throws) leaves the setting as it was and publishes nothing.
   const std::u16string text = boundary.parameterText(parameterCell);
-  const double value = row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text)
-                                                             : EvaluateFrequency(boundary, text);
+  const double value =
+      row->evaluation == Evaluation::Volume ? EvaluateVolume(boundary, text) : EvaluateFrequency(boundary, text);
   const std::u16string published = PublishedValue(*row, value);
   // The host is told the value in effect: stored first, and a double reads
   // back from its field exactly as stored.

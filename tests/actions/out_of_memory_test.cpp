@@ -61,9 +61,9 @@ std::int32_t __stdcall KeepPublication(const char* name, const char* value) {
 
 std::array<double, 10> Settings() {
   const GeneratorStateRecord& g = GeneratorState;
-  return {Load(g.Gen1FreqLeft),  Load(g.Gen1FreqRight),  Load(g.Gen1VolumeLeft), Load(g.Gen1VolumeRight),
-          Load(g.Gen1MasterVolume), Load(g.Gen2FreqLeft), Load(g.Gen2FreqRight), Load(g.Gen2VolumeLeft),
-          Load(g.Gen2VolumeRight), Load(g.Gen2MasterVolume)};
+  return {Load(g.Gen1FreqLeft),     Load(g.Gen1FreqRight),   Load(g.Gen1VolumeLeft), Load(g.Gen1VolumeRight),
+          Load(g.Gen1MasterVolume), Load(g.Gen2FreqLeft),    Load(g.Gen2FreqRight),  Load(g.Gen2VolumeLeft),
+          Load(g.Gen2VolumeRight),  Load(g.Gen2MasterVolume)};
 }
 
 struct Case {
