@@ -10,7 +10,7 @@
 #include "tools/classify.h"
 #include "tools/peaks.h"
 #include "tools/sine_fit.h"
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 using namespace analysis_detail;
 

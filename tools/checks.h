@@ -10,7 +10,7 @@
 
 #include "tools/analysis.h"
 #include "tools/peaks.h"
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 namespace analysis_detail {
 

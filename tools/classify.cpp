@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 namespace analysis_detail {
 

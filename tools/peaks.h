@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/analysis.h"
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 namespace analysis_detail {
 

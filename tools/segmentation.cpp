@@ -9,7 +9,7 @@
 #include "tools/checks.h"
 #include "tools/peaks.h"
 #include "tools/sine_fit.h"
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 using namespace analysis_detail;
 

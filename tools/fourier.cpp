@@ -1,4 +1,4 @@
-#include "tools/spectrum.h"
+#include "tools/fourier.h"
 
 #include <algorithm>
 #include <cmath>
